@@ -1,0 +1,57 @@
+// Sound capture from a PulseAudio server, shaped like a capture device with a looping
+// capture buffer: devices are the server's sources; a capture buffer of the requested
+// size and PCM format is filled by a record stream on PulseAudio's threaded main loop;
+// its read position advances steadily in small fragments; notification events fire
+// when the write position passes given offsets.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/WinTypes.h"
+
+namespace platform {
+
+class NamedEvent;
+
+struct AudioDevice {
+    std::string description;  // the source's description
+    std::string id;           // the source's name; empty for the server's default source
+};
+
+// The device-facing operations the audio capture thread uses, so that tests can also
+// drive that thread with a scripted device.
+class CaptureDevice {
+public:
+    virtual ~CaptureDevice() = default;
+    // Bit mask of the twelve PCM formats offered (0xFFF for every source), 0 for none.
+    virtual bool GetFormats(uint32_t* formats) = 0;
+    // Creates the looping capture buffer of bufferBytes bytes in this format.
+    virtual bool CreateBuffer(const WaveFormatEx& format, uint32_t bufferBytes) = 0;
+    // Event i is set each time the capture position passes offsets[i].
+    virtual bool SetNotificationPositions(const uint32_t* offsets, NamedEvent* const* events,
+                                          size_t count) = 0;
+    virtual bool Start() = 0;  // looping
+    virtual bool Stop() = 0;
+    // The read position: the end of the data that is safe to copy out.
+    virtual bool GetReadPosition(uint32_t* position) = 0;
+    // Locks bytes at offset for length: one region, or two when the range wraps.
+    virtual bool Lock(uint32_t offset, uint32_t length, void** region1, uint32_t* length1,
+                      void** region2, uint32_t* length2) = 0;
+    virtual bool Unlock(void* region1, uint32_t length1, void* region2, uint32_t length2) = 0;
+};
+
+class AudioCapture {
+public:
+    // The server's default source first (empty id), then every source in the server's
+    // order, monitors included. False when no server answers.
+    static bool EnumerateDevices(std::vector<AudioDevice>* devices, std::string* error = nullptr);
+    // Connects to the server for the source with that name (empty: the default source).
+    // Null when no server answers or the source does not exist.
+    static std::unique_ptr<CaptureDevice> Open(const std::string& id, std::string* error = nullptr);
+};
+
+}  // namespace platform

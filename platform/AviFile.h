@@ -1,0 +1,99 @@
+// Our own RIFF AVI writer: OpenDML (AVI 2.0) with a legacy idx1 for the first part,
+// so files grow past 1 GB. Streams are written at sample positions; positions skipped
+// over become empty chunks (dropped frames). Headers and indexes are brought up to
+// date on disk at least once a second of data, so a file whose writer is killed or
+// whose disk fills stays readable up to that point. Safe for several writer threads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/WinTypes.h"
+
+namespace platform {
+
+#pragma pack(push, 1)
+// AVISTREAMINFO (the narrow-text form), 140 bytes.
+struct AviStreamInfo {
+    uint32_t fccType;
+    uint32_t fccHandler;
+    uint32_t dwFlags;
+    uint32_t dwCaps;
+    uint16_t wPriority;
+    uint16_t wLanguage;
+    uint32_t dwScale;
+    uint32_t dwRate;
+    uint32_t dwStart;
+    uint32_t dwLength;
+    uint32_t dwInitialFrames;
+    uint32_t dwSuggestedBufferSize;
+    uint32_t dwQuality;
+    uint32_t dwSampleSize;
+    RectL rcFrame;
+    uint32_t dwEditCount;
+    uint32_t dwFormatChangeCount;
+    char szName[64];
+};
+#pragma pack(pop)
+static_assert(sizeof(AviStreamInfo) == 140, "AVISTREAMINFO is 140 bytes");
+
+inline constexpr uint32_t kStreamTypeVideo = TAVREC_FOURCC('v', 'i', 'd', 's');
+inline constexpr uint32_t kStreamTypeAudio = TAVREC_FOURCC('a', 'u', 'd', 's');
+
+class AviFile;
+
+class AviStream {
+public:
+    // The format (BITMAPINFOHEADER plus extra data, or WAVEFORMATEX), at position 0 only.
+    bool SetFormat(int32_t position, const void* format, size_t size);
+    // Writes samples at position start. A position before the stream's end is refused;
+    // positions skipped over are filled with empty chunks. flags: TAVREC_AVIIF_KEYFRAME.
+    bool Write(int32_t start, int32_t samples, const void* data, size_t bytes, uint32_t flags);
+    // No more writes come; the stream stays part of the file until it is closed.
+    void Release();
+
+    struct Impl;
+    explicit AviStream(Impl* impl);
+
+private:
+    Impl* impl_;  // owned by the file
+};
+
+class AviFile {
+public:
+    struct Options {
+        // Size at which the file starts a new RIFF part (AVIX); the first part also
+        // carries the legacy idx1. Small values let tests reach the AVIX path.
+        uint64_t partSize = 1000ull * 1000 * 1000;
+        // How often, in milliseconds of written data, headers and indexes are
+        // brought up to date on disk.
+        uint32_t flushIntervalMs = 1000;
+    };
+
+    // Creates the file, replacing an existing one. Null on failure (*error says why).
+    static std::unique_ptr<AviFile> Create(const std::string& path, std::string* error = nullptr);
+    static std::unique_ptr<AviFile> Create(const std::string& path, const Options& options,
+                                           std::string* error = nullptr);
+    // Completes and closes the file (Close), if not done yet.
+    ~AviFile();
+    AviFile(const AviFile&) = delete;
+    AviFile& operator=(const AviFile&) = delete;
+
+    // Adds a stream described by the whole header; szName goes into its strn chunk.
+    // Streams must all be created before the first write. Null on failure.
+    AviStream* CreateStream(const AviStreamInfo& info);
+    // Writes the final headers and indexes and closes the file.
+    bool Close();
+
+    const std::string& LastError() const;
+
+    struct Impl;
+
+private:
+    explicit AviFile(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

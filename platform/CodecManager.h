@@ -1,0 +1,79 @@
+// The installed video compressors: every libavcodec video encoder that has an AVI
+// four-character code, reached the way a video codec manager is (enumerate by index,
+// open by type and handler code, query, get the output format, begin, compress one
+// frame at a time, end, close).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/WinTypes.h"
+
+namespace platform {
+
+inline constexpr uint32_t kCodecTypeVideo = TAVREC_FOURCC('v', 'i', 'd', 'c');
+
+struct CodecInfo {
+    uint32_t fccType = 0;       // 'vidc'
+    uint32_t fccHandler = 0;    // the AVI four-character code a decoder reads the stream by
+    std::u16string description; // the encoder's long name
+    std::string encoderName;    // libavcodec's short name, for messages
+};
+
+class Compressor;
+
+class CodecManager {
+public:
+    // Fills *info with the compressor at that index of a stable enumeration (type 0
+    // means every type). False past the end. Handler codes are unique in the list.
+    static bool Info(uint32_t fccType, int index, CodecInfo* info);
+    // Opens a compressor for queries and compression; null when none has that code.
+    static std::unique_ptr<Compressor> Open(uint32_t fccType, uint32_t fccHandler);
+};
+
+class Compressor {
+public:
+    ~Compressor();
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+
+    // The compressor's info. After a successful CanCompress or GetFormat the handler
+    // code is the one it writes for that input format (some encoders pick their code
+    // from the pixel format they encode in).
+    CodecInfo GetInfo() const;
+    // Whether frames of this uncompressed format can be compressed: decided by really
+    // opening the encoder for that size through a pixel format reachable from it.
+    bool CanCompress(const BitmapInfoHeader& input);
+    // Default quality, on a 0..10000 scale.
+    uint32_t DefaultQuality() const;
+    // Size in bytes of the output format for this input (BITMAPINFOHEADER plus the
+    // encoder's extra data), 0 when it cannot compress the input.
+    uint32_t GetFormatSize(const BitmapInfoHeader& input);
+    // Fills the output format: biSize 40, biCompression the handler code, biSizeImage
+    // the largest packet the encoder can produce, then the extra data. False when
+    // size is too small or the input cannot be compressed.
+    bool GetFormat(const BitmapInfoHeader& input, void* output, uint32_t size);
+
+    // Opens the encoder for compressing frames of that input format. False on failure.
+    bool Begin(const BitmapInfoHeader& input, const void* output, uint32_t outputSize);
+    // Compresses one frame: pixels in the input's layout with rows top-down, stride
+    // bytes apart. Writes exactly one packet into out (capacity bytes), its size into
+    // *outSize and TAVREC_AVIIF_KEYFRAME or 0 into *flags. The encoder has no frame
+    // delay and no B-frames. False on failure.
+    bool Compress(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality,
+                  uint8_t* out, uint32_t capacity, uint32_t* outSize, uint32_t* flags);
+    void End();
+
+    const std::string& LastError() const;
+
+    struct Impl;
+
+private:
+    friend class CodecManager;
+    explicit Compressor(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform

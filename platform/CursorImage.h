@@ -1,0 +1,37 @@
+// The pointer's image, hot spot and position (XFixes), and drawing it into a frame.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace platform {
+
+class XDisplay;
+
+struct CursorImage {
+    int x = 0, y = 0;        // pointer position in root coordinates
+    int xhot = 0, yhot = 0;  // hot spot inside the image
+    int width = 0, height = 0;
+    uint32_t serial = 0;     // changes when the cursor's image changes
+    std::vector<uint32_t> argb;  // width * height premultiplied ARGB words, rows top-down
+};
+
+class CursorReader {
+public:
+    explicit CursorReader(XDisplay& display);
+    // Reads the current cursor into *image; the pixel buffer is reused and grows only
+    // when a larger cursor appears. False when the server cannot tell.
+    bool Read(CursorImage* image);
+
+private:
+    XDisplay& display_;
+};
+
+// Alpha-blends the cursor into the frame with the image's top-left corner at (x, y)
+// of the frame (that is, position minus hot spot, in frame coordinates), clipped to
+// the frame. Frames of 32 bpp (B, G, R, 0) and 16 bpp (5-5-5) are supported.
+void DrawCursor(const CursorImage& cursor, int x, int y, uint8_t* pixels, int width, int height,
+                size_t stride, int bitsPerPixel);
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+// Copies an area of the screen into a frame buffer: MIT-SHM GetImage of the root into
+// one shared segment made at creation, plain GetImage when the server has no MIT-SHM.
+// Frames are always width x height; the part of the area outside the screen is black.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class XDisplay;
+
+class ScreenGrabber {
+public:
+    // Frames of width x height at the root's bits per pixel. Null on failure.
+    static std::unique_ptr<ScreenGrabber> Create(XDisplay& display, int width, int height,
+                                                 std::string* error = nullptr);
+    ~ScreenGrabber();
+    ScreenGrabber(const ScreenGrabber&) = delete;
+    ScreenGrabber& operator=(const ScreenGrabber&) = delete;
+
+    // Copies the area whose top-left corner is (x, y) in root coordinates into dst:
+    // rows top-down, dstStride bytes apart, pixels in the frame's layout (32 bpp:
+    // B, G, R, 0 bytes; 16 bpp: RGB 5-5-5, as a 16-bit uncompressed AVI frame stores
+    // it, converted from 5-6-5 screens; 8 bpp: the screen's indices).
+    bool Grab(int x, int y, uint8_t* dst, size_t dstStride);
+
+    bool UsesShm() const;
+    int BitsPerPixel() const;
+    const std::string& LastError() const;
+
+    struct Impl;
+
+private:
+    explicit ScreenGrabber(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform
