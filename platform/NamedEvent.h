@@ -40,7 +40,10 @@ public:
     // Waits until set (an auto-reset event is reset again by the wait that sees it).
     WaitResult Wait(uint32_t timeoutMs = kInfinite);
     // Waits until any of the events is set. Returns its index, -1 on time-out, -2 on failure.
+    // At most 64 events; the lowest index that is set wins.
     static int WaitAny(NamedEvent* const* events, size_t count, uint32_t timeoutMs = kInfinite);
+    // Why the last Set, Wait or WaitAny of the calling thread failed.
+    static std::string LastError();
 
     const std::string& Name() const { return name_; }
 

@@ -26,7 +26,8 @@ public:
     uint32_t Id() const;
     // True once the thread has ended (it is then joined), false on time-out.
     bool Join(uint32_t timeoutMs = 0xFFFFFFFFu);
-    // Waits until any of the threads has ended: its index, or -1 on time-out.
+    // Waits until any of the threads has ended: its index, or -1 on time-out
+    // (-2 for no threads, a null entry or more than 64).
     static int WaitAny(Thread* const* threads, size_t count, uint32_t timeoutMs = 0xFFFFFFFFu);
 
     struct Impl;

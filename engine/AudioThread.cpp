@@ -1,0 +1,244 @@
+// The audio capture thread: captures into a looping sixteen-second buffer with one
+// notification per second and appends what was captured to the audio stream in
+// chunks of about one second, following RunEvent for pause and resume.
+#include "engine/AudioThread.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstring>
+
+#include "engine/CaptureThreads.h"
+#include "engine/ContextAccess.h"
+#include "engine/LastError.h"
+#include "engine/StreamSetup.h"
+
+namespace korvid {
+
+namespace {
+
+constexpr size_t kNotifications = 16;
+constexpr const char* kNoDirectSoundText =
+    "Your record device does not support directsound.\n"
+    "Please select another record device.\n"
+    "Please use [Preference]->[Video/Audio]->[Audio Setting] to select another device.";
+
+class PulseDeviceSource : public AudioDeviceSource {
+public:
+    bool Enumerate(std::vector<platform::AudioDevice>* devices) override
+    {
+        return platform::AudioCapture::EnumerateDevices(devices);
+    }
+    std::unique_ptr<platform::CaptureDevice> Open(const std::string& id) override
+    {
+        return platform::AudioCapture::Open(id);
+    }
+};
+
+std::atomic<AudioDeviceSource*> g_source{nullptr};
+
+// Everything the audio thread owns for one recording.
+class AudioCapture {
+public:
+    explicit AudioCapture(CaptureContext* context)
+        : context_(context), options_(context->Options), format_(options_->AudioFormat) {}
+
+    ~AudioCapture()
+    {
+        device_.reset();
+        if (stream_)
+            stream_->Release();
+    }
+
+    bool SetUp();
+    uint32_t Run();
+
+private:
+    bool Drain();
+    bool Write();
+    bool StartCapture();
+    bool StopAndFlush();
+
+    CaptureContext* context_;
+    const CaptureOptions* options_;
+    const WaveFormatEx format_;
+    platform::AviStream* stream_ = nullptr;
+    std::array<std::unique_ptr<platform::NamedEvent>, kNotifications> notifications_;
+    std::unique_ptr<platform::CaptureDevice> device_;
+    uint32_t bufferSize_ = 0;
+    std::vector<uint8_t> transfer_;
+    uint32_t lastReadOffset_ = 0;
+    uint32_t pending_ = 0;
+    int32_t samplePosition_ = 0;
+    bool capturing_ = false;
+};
+
+bool AudioCapture::SetUp()
+{
+    if (!CreateAudioStream(options_, AviFileOf(context_), &stream_))
+        return false;
+    for (auto& event : notifications_) {
+        event = platform::NamedEvent::CreateUnnamed(false);
+        if (!event)
+            return false;
+    }
+    std::string id;
+    if (!FindCaptureDevice(options_->AudioDeviceName, &id))
+        return false;
+    device_ = CurrentAudioDeviceSource().Open(id);
+    if (!device_)
+        return false;
+    uint32_t formats = 0;
+    if (!device_->GetFormats(&formats))
+        return false;
+    if (formats == 0) {
+        ReportCaptureError(options_->NotifyWindow, kNoDirectSoundText);
+        return false;
+    }
+    if (format_.nBlockAlign == 0 || format_.nAvgBytesPerSec == 0)
+        return false;
+    bufferSize_ = 16 * format_.nAvgBytesPerSec;
+    transfer_.resize(bufferSize_);
+    if (!device_->CreateBuffer(format_, bufferSize_))
+        return false;
+    std::array<uint32_t, kNotifications> offsets;
+    std::array<platform::NamedEvent*, kNotifications> events;
+    for (size_t i = 0; i < kNotifications; ++i) {
+        offsets[i] = static_cast<uint32_t>(i) * format_.nAvgBytesPerSec;
+        events[i] = notifications_[i].get();
+    }
+    device_->SetNotificationPositions(offsets.data(), events.data(), kNotifications);
+    StoreState(context_, StateAudioReady);
+    return true;
+}
+
+// Copies the whole blocks captured since the last drain into the transfer buffer.
+bool AudioCapture::Drain()
+{
+    uint32_t readPosition = 0;
+    if (!device_->GetReadPosition(&readPosition))
+        return false;
+    int64_t available = static_cast<int64_t>(readPosition) - lastReadOffset_;
+    if (available < 0)
+        available += bufferSize_;
+    available -= available % format_.nBlockAlign;
+    available = std::min<int64_t>(available, static_cast<int64_t>(transfer_.size()) - pending_);
+    if (available <= 0)
+        return true;
+    void* region1 = nullptr;
+    void* region2 = nullptr;
+    uint32_t length1 = 0, length2 = 0;
+    if (!device_->Lock(lastReadOffset_, static_cast<uint32_t>(available), &region1, &length1, &region2, &length2))
+        return false;
+    std::memcpy(&transfer_[pending_], region1, length1);
+    if (region2 && length2)
+        std::memcpy(&transfer_[pending_ + length1], region2, length2);
+    pending_ += length1 + length2;
+    lastReadOffset_ = (lastReadOffset_ + length1 + length2) % bufferSize_;
+    return device_->Unlock(region1, length1, region2, length2);
+}
+
+// Appends the drained bytes to the stream; the next drain starts the buffer afresh.
+bool AudioCapture::Write()
+{
+    if (pending_ == 0)
+        return true;
+    const auto samples = static_cast<int32_t>(pending_ / format_.nBlockAlign);
+    if (!stream_->Write(samplePosition_, samples, transfer_.data(), pending_, 0))
+        return false;
+    samplePosition_ += samples;
+    pending_ = 0;
+    return true;
+}
+
+bool AudioCapture::StartCapture()
+{
+    if (capturing_)
+        return true;
+    if (!device_->Start())
+        return false;
+    capturing_ = true;
+    return true;
+}
+
+bool AudioCapture::StopAndFlush()
+{
+    if (!device_->Stop())
+        return false;
+    capturing_ = false;
+    return Drain() && Write();
+}
+
+uint32_t AudioCapture::Run()
+{
+    platform::NamedEvent* run = RunEvent(context_);
+    platform::NamedEvent* stop = StopEvent(context_);
+    std::array<platform::NamedEvent*, kNotifications> events;
+    for (size_t i = 0; i < kNotifications; ++i)
+        events[i] = notifications_[i].get();
+
+    for (;;) {
+        const int running = run->State();
+        if (running < 0)
+            return 1;
+        if (running == 0) {
+            // Paused: flush what was captured before the pause, capture nothing meanwhile.
+            if (capturing_ && !StopAndFlush())
+                return 1;
+            if (run->Wait() != platform::NamedEvent::WaitResult::Signaled)
+                return 1;
+        }
+        if (!StartCapture())
+            return 1;
+
+        const int stopping = stop->State();
+        if (stopping < 0)
+            return 1;
+        if (stopping == 1)
+            return StopAndFlush() ? 0 : 1;  // the last chunk
+
+        if (platform::NamedEvent::WaitAny(events.data(), events.size()) < 0)
+            return 1;
+        if (!Drain() || !Write())
+            return 1;
+    }
+}
+
+}  // namespace
+
+void SetAudioDeviceSource(AudioDeviceSource* source)
+{
+    g_source.store(source);
+}
+
+AudioDeviceSource& CurrentAudioDeviceSource()
+{
+    static PulseDeviceSource pulse;
+    AudioDeviceSource* source = g_source.load();
+    return source ? *source : pulse;
+}
+
+bool FindCaptureDevice(const char* name, std::string* id)
+{
+    id->clear();
+    std::vector<platform::AudioDevice> devices;
+    if (!CurrentAudioDeviceSource().Enumerate(&devices))
+        return false;
+    for (const auto& device : devices) {
+        if (device.id.empty())
+            continue;  // the primary device
+        if (name && device.description == name)
+            *id = device.id;  // enumeration goes on: the last match wins
+    }
+    return true;
+}
+
+uint32_t AudioThreadMain(void* argument)
+{
+    AudioCapture capture(static_cast<CaptureContext*>(argument));
+    if (!capture.SetUp())
+        return 1;
+    return capture.Run();
+}
+
+}  // namespace korvid

@@ -1,0 +1,132 @@
+// The control thread owns a recording from opening the file to closing it: it
+// starts the capture threads one after the other, waits until one of them ends and
+// then brings the other to its end before the file is completed.
+#include <vector>
+
+#include "engine/CaptureThreads.h"
+#include "engine/ContextAccess.h"
+#include "engine/LastError.h"
+#include "platform/TickCount.h"
+
+namespace korvid {
+
+namespace {
+
+constexpr uint32_t kPollMs = 100;
+
+// Starts a capture thread and waits until it reports `ready` or ends. Returns the
+// thread (null when it could not be created) and whether it became ready.
+std::unique_ptr<platform::Thread> StartCaptureThread(CaptureContext* context, platform::Thread::Function fn,
+                                                     uint32_t ready, bool* isReady)
+{
+    *isReady = false;
+    auto thread = platform::Thread::Start(fn, context);
+    if (!thread)
+        return nullptr;
+    for (;;) {
+        if (LoadState(context) == ready) {
+            *isReady = true;
+            return thread;
+        }
+        if (HasEnded(*thread))
+            return thread;
+        platform::SleepMs(kPollMs);
+    }
+}
+
+// Asks every started thread to finish and waits for all of them. True when each
+// ended with 0.
+bool StopCaptureThreads(CaptureContext* context, std::vector<std::unique_ptr<platform::Thread>>& threads)
+{
+    StopEvent(context)->Set();
+    RunEvent(context)->Set();  // paused threads wake up and see the stop request
+    bool allZero = true;
+    for (auto& thread : threads) {
+        if (!thread->Join())
+            return false;
+        allZero = allZero && thread->ExitCode() == 0;
+    }
+    return allZero;
+}
+
+enum class StartResult { AllReady, ThreadEnded, Failed };
+
+// Starts the enabled capture threads in order, the video thread first so that its
+// stream is the file's first. Stops at a thread that ends before it is ready.
+StartResult StartCaptureThreads(CaptureContext* context, std::vector<std::unique_ptr<platform::Thread>>& started)
+{
+    const CaptureOptions* options = context->Options;
+    if (options->VideoEnabled) {
+        bool ready = false;
+        auto video = StartCaptureThread(context, VideoThreadMain, StateVideoReady, &ready);
+        if (!video) {
+            ReportCaptureError(0, "Failed to create video capturing thread");
+            return StartResult::Failed;
+        }
+        started.push_back(std::move(video));
+        if (!ready)
+            return StartResult::ThreadEnded;
+    }
+    if (options->AudioEnabled) {
+        bool ready = false;
+        auto audio = StartCaptureThread(context, AudioThreadMain, StateAudioReady, &ready);
+        if (!audio) {
+            ReportCaptureError(0, "Failed to create audio capturing thread");
+            return StartResult::Failed;
+        }
+        started.push_back(std::move(audio));
+        if (!ready)
+            return StartResult::ThreadEnded;
+    }
+    return StartResult::AllReady;
+}
+
+}  // namespace
+
+uint32_t ControlThreadMain(void* argument)
+{
+    auto* context = static_cast<CaptureContext*>(argument);
+    uint32_t exitCode = 1;
+    std::vector<std::unique_ptr<platform::Thread>> started;
+
+    if (context->AviFile) {
+        ReportCaptureError(0, "Failed to create video file, file might not be closed");
+    } else if (auto file = platform::AviFile::Create(context->Options->FileName)) {
+        context->AviFile = file.release();
+        const StartResult result = StartCaptureThreads(context, started);
+        if (result == StartResult::AllReady)
+            StoreState(context, StateRecording);
+        if (result == StartResult::Failed) {
+            // A video thread that already runs is stopped and waited for before the
+            // events are closed and the file is released.
+            StopCaptureThreads(context, started);
+        } else if (!started.empty()) {
+            // Recording: wait until a thread ends (stop request, error or ReserveEvent),
+            // then bring the others to their end.
+            std::vector<platform::Thread*> threads;
+            for (auto& thread : started)
+                threads.push_back(thread.get());
+            platform::Thread::WaitAny(threads.data(), threads.size());
+            if (StopCaptureThreads(context, started))
+                exitCode = 0;
+        }
+    } else {
+        ReportCaptureError(0, "Failed to create video file");
+    }
+
+    // Every started thread has ended here: the handles, events and file can go.
+    started.clear();
+    delete RunEvent(context);
+    delete StopEvent(context);
+    delete ReserveEvent(context);
+    context->RunEvent = context->StopEvent = context->ReserveEvent = nullptr;
+    if (auto* file = AviFileOf(context)) {
+        file->Close();
+        delete file;
+        context->AviFile = nullptr;
+    }
+    StoreState(context, StateIdle);
+    return exitCode;
+}
+
+}  // namespace korvid

@@ -1,0 +1,43 @@
+#include "engine/LastError.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "platform/XDisplay.h"
+
+namespace korvid {
+
+namespace {
+
+char g_lastError[kLastErrorCapacity] = {};
+// Writers may be any of the library's threads; the lock only keeps two writers
+// from interleaving their bytes. The program reads the text after it was told.
+std::mutex g_lastErrorLock;
+
+}  // namespace
+
+void ReportCaptureError(KorvidWindow window, const char* text)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_lastErrorLock);
+        std::strncpy(g_lastError, text, kLastErrorCapacity - 1);
+        g_lastError[kLastErrorCapacity - 1] = '\0';
+    }
+    if (window != 0)
+        platform::PostWindowMessage(window, CaptureErrorMessage, 0, 0);
+}
+
+}  // namespace korvid
+
+extern "C" {
+
+KORVID_API const char* GetMyLastError(int32_t* capacity)
+{
+    if (capacity)
+        *capacity = korvid::kLastErrorCapacity;
+    return korvid::g_lastError;
+}
+
+KORVID_API const char* _GetMyLastError(int32_t* capacity) __attribute__((alias("GetMyLastError")));
+
+}

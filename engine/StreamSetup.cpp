@@ -1,0 +1,152 @@
+#include "engine/StreamSetup.h"
+
+#include <cstring>
+#include <vector>
+
+#include "engine/LastError.h"
+
+namespace korvid {
+
+namespace {
+
+bool SameDescription(const uint16_t* name, const std::u16string& description)
+{
+    size_t i = 0;
+    for (; name[i] != 0; ++i)
+        if (i >= description.size() || name[i] != description[i])
+            return false;
+    return i == description.size();
+}
+
+// Owns the frame format block from GetBitmapInformation.
+struct FrameFormat {
+    BitmapInfoHeader* header = nullptr;
+    ~FrameFormat() { ReleaseBitmapInfo(header); }
+};
+
+}  // namespace
+
+std::unique_ptr<platform::Compressor> FindCodecByName(const uint16_t* name, const BitmapInfoHeader* format)
+{
+    if (!name || !format)
+        return nullptr;
+    platform::CodecInfo info;
+    for (int index = 0; platform::CodecManager::Info(0, index, &info); ++index) {
+        auto compressor = platform::CodecManager::Open(info.fccType, info.fccHandler);
+        if (!compressor)
+            continue;
+        const platform::CodecInfo opened = compressor->GetInfo();
+        // The description is compared before the format query: the query opens the
+        // encoder for the frame size, which is the costly part.
+        if (opened.fccType != platform::kCodecTypeVideo || !SameDescription(name, opened.description) ||
+            !compressor->CanCompress(*format))
+            continue;
+        return compressor;
+    }
+    return nullptr;
+}
+
+int32_t BuildStreamInfo(uint32_t kind, const CaptureOptions* options, const void* format,
+                        platform::AviStreamInfo* info)
+{
+    if (!options || !format || !info)
+        return -1;
+    std::memset(info, 0, sizeof *info);
+    info->dwQuality = 0xFFFFFFFFu;
+    info->fccType = kind;
+    if (kind == platform::kStreamTypeVideo) {
+        const auto* bitmap = static_cast<const BitmapInfoHeader*>(format);
+        info->dwScale = 1;
+        info->dwRate = options->FramesPerSecond;
+        info->dwSuggestedBufferSize = bitmap->biSizeImage;
+        std::strcpy(info->szName, "Video");
+        info->rcFrame = RectL{0, 0, bitmap->biWidth, bitmap->biHeight};
+        return 1;
+    }
+    if (kind == platform::kStreamTypeAudio) {
+        const auto* wave = static_cast<const WaveFormatEx*>(format);
+        info->dwScale = wave->nBlockAlign;
+        info->dwSampleSize = wave->nBlockAlign;
+        info->dwRate = wave->nAvgBytesPerSec;
+        info->dwInitialFrames = options->FramesPerSecond * 3 / 4;  // 0.75 s, truncated
+        return 1;
+    }
+    return -1;
+}
+
+bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, platform::AviStream** stream)
+{
+    *stream = nullptr;
+    if (!file || !options) {
+        ReportCaptureError(options ? options->NotifyWindow : 0, "Param error");
+        return false;
+    }
+    const KorvidWindow notify = options->NotifyWindow;
+    FrameFormat frame;
+    if (GetBitmapInformation(options->CaptureWindow, &frame.header) != 1) {
+        ReportCaptureError(notify, "Failed to get bitmap information");
+        return false;
+    }
+    platform::AviStreamInfo info;
+    if (BuildStreamInfo(platform::kStreamTypeVideo, options, frame.header, &info) != 1) {
+        ReportCaptureError(notify, "Failed to set video stream information");
+        return false;
+    }
+    if (auto compressor = FindCodecByName(options->CodecName, frame.header))
+        info.fccHandler = compressor->GetInfo().fccHandler;
+
+    platform::AviStream* created = file->CreateStream(info);
+    if (!created) {
+        ReportCaptureError(notify, "Failed to create video stream");
+        return false;
+    }
+    if (auto compressor = FindCodecByName(options->CodecName, frame.header)) {
+        // The stream format is the compressor's whole output format: the header and the
+        // extra data after it, without which Huffyuv, FFV1 or Ut Video streams cannot
+        // be decoded.
+        const uint32_t size = compressor->GetFormatSize(*frame.header);
+        std::vector<uint8_t> output(size);
+        if (size < sizeof(BitmapInfoHeader) || !compressor->GetFormat(*frame.header, output.data(), size) ||
+            !created->SetFormat(0, output.data(), size)) {
+            ReportCaptureError(notify, "Failed to set video stream (compress) format");
+            created->Release();
+            return false;
+        }
+    } else if (!created->SetFormat(0, frame.header, sizeof(BitmapInfoHeader))) {
+        ReportCaptureError(notify, "Failed to set video stream (uncompress) format");
+        created->Release();
+        return false;
+    }
+    *stream = created;
+    return true;
+}
+
+bool CreateAudioStream(const CaptureOptions* options, platform::AviFile* file, platform::AviStream** stream)
+{
+    *stream = nullptr;
+    if (!file || !options) {
+        ReportCaptureError(options ? options->NotifyWindow : 0, "Param error");
+        return false;
+    }
+    const KorvidWindow notify = options->NotifyWindow;
+    WaveFormatEx format = options->AudioFormat;
+    platform::AviStreamInfo info;
+    if (BuildStreamInfo(platform::kStreamTypeAudio, options, &format, &info) != 1) {
+        ReportCaptureError(notify, "Failed to set audio stream information");
+        return false;
+    }
+    platform::AviStream* created = file->CreateStream(info);
+    if (!created) {
+        ReportCaptureError(notify, "Failed to create audio stream");
+        return false;
+    }
+    if (!created->SetFormat(0, &format, sizeof format)) {
+        ReportCaptureError(notify, "Failed to set audio stream format");
+        created->Release();
+        return false;
+    }
+    *stream = created;
+    return true;
+}
+
+}  // namespace korvid

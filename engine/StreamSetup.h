@@ -1,0 +1,27 @@
+// How the file's two streams are described and created, and how the video
+// compressor is found by its description.
+#pragma once
+
+#include <memory>
+
+#include "engine/korvid.h"
+#include "platform/AviFile.h"
+#include "platform/CodecManager.h"
+
+namespace korvid {
+
+// The first compressor, in enumeration order, of type 'vidc' whose description equals
+// name exactly and which can compress the format; null when there is none.
+std::unique_ptr<platform::Compressor> FindCodecByName(const uint16_t* name, const BitmapInfoHeader* format);
+
+// Fills info for a 'vids' (format is a BitmapInfoHeader) or 'auds' (a WaveFormatEx)
+// stream. 1, or -1 when a pointer is null or the kind is neither.
+int32_t BuildStreamInfo(uint32_t kind, const CaptureOptions* options, const void* format,
+                        platform::AviStreamInfo* info);
+
+// Create and format the video or the audio stream; on failure report the text to
+// NotifyWindow and leave *stream null.
+bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, platform::AviStream** stream);
+bool CreateAudioStream(const CaptureOptions* options, platform::AviFile* file, platform::AviStream** stream);
+
+}  // namespace korvid

@@ -1,0 +1,303 @@
+// The video capture thread: at every frame slot it grabs the capture window's area
+// of the screen, lets the program draw on the frame (OnFrame), draws the cursor,
+// compresses the frame (or keeps it uncompressed) and writes it at the stream
+// position of its slot.
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "engine/CaptureThreads.h"
+#include "engine/ContextAccess.h"
+#include "engine/LastError.h"
+#include "engine/StreamSetup.h"
+#include "platform/CursorImage.h"
+#include "platform/ScreenGrabber.h"
+#include "platform/TickCount.h"
+#include "platform/XDisplay.h"
+
+namespace korvid {
+
+namespace {
+
+// The compressor's last answer to the default-quality question, kept library-wide.
+std::atomic<uint32_t> g_defaultQuality{0};
+
+// The pixels under the cursor, saved before it is drawn and put back after the
+// frame was written. The saved area is the cursor image's own size, clipped to the
+// frame, so that a large cursor leaves no trace in frames that are kept.
+class CursorPatch {
+public:
+    void Save(const FrameSurface& frame, int x, int y, int width, int height)
+    {
+        const int left = std::max(x, 0), top = std::max(y, 0);
+        const int right = std::min(x + width, frame.Width), bottom = std::min(y + height, frame.Height);
+        saved_ = right > left && bottom > top;
+        if (!saved_)
+            return;
+        left_ = left;
+        top_ = top;
+        rowBytes_ = static_cast<size_t>(right - left) * frame.BitsPerPixel / 8;
+        rows_ = bottom - top;
+        if (pixels_.size() < rowBytes_ * rows_)
+            pixels_.resize(rowBytes_ * rows_);  // grows only when a larger cursor appears
+        for (int row = 0; row < rows_; ++row)
+            std::memcpy(&pixels_[row * rowBytes_], Address(frame, row), rowBytes_);
+    }
+
+    void Restore(const FrameSurface& frame)
+    {
+        if (!saved_)
+            return;
+        for (int row = 0; row < rows_; ++row)
+            std::memcpy(Address(frame, row), &pixels_[row * rowBytes_], rowBytes_);
+        saved_ = false;
+    }
+
+private:
+    uint8_t* Address(const FrameSurface& frame, int row) const
+    {
+        return frame.Pixels + static_cast<size_t>(top_ + row) * frame.Stride +
+               static_cast<size_t>(left_) * frame.BitsPerPixel / 8;
+    }
+
+    std::vector<uint8_t> pixels_ = std::vector<uint8_t>(64 * 64 * 4);
+    bool saved_ = false;
+    int left_ = 0, top_ = 0, rows_ = 0;
+    size_t rowBytes_ = 0;
+};
+
+// Milliseconds of recording time at which slot k begins: the first whole
+// millisecond e with e * fps / 1000 >= k.
+uint64_t SlotStart(uint64_t slot, uint32_t fps)
+{
+    return (slot * 1000 + fps - 1) / fps;
+}
+
+// Everything the video thread owns for one recording, made once at start-up.
+class VideoCapture {
+public:
+    explicit VideoCapture(CaptureContext* context)
+        : context_(context), options_(context->Options), notify_(options_->NotifyWindow) {}
+
+    ~VideoCapture()
+    {
+        if (stream_)
+            stream_->Release();
+        if (compressor_ && begun_)
+            compressor_->End();
+        ReleaseBitmapInfo(format_);
+    }
+
+    bool SetUp();
+    uint32_t Run();
+
+private:
+    bool BuildFrame(uint32_t slot);
+    bool WriteFrame(uint32_t slot);
+
+    CaptureContext* context_;
+    const CaptureOptions* options_;
+    KorvidWindow notify_;
+
+    BitmapInfoHeader* format_ = nullptr;
+    platform::AviStream* stream_ = nullptr;
+    std::unique_ptr<platform::XDisplay> display_;
+    std::unique_ptr<platform::ScreenGrabber> grabber_;
+    std::unique_ptr<platform::CursorReader> cursorReader_;
+    platform::CursorImage cursor_;
+    CursorPatch cursorPatch_;
+
+    KorvidWindow window_ = 0;
+    RectL rect_{};  // last known rectangle: a window destroyed while recording keeps it
+    FrameSurface frame_{};
+    std::vector<uint8_t> pixels_;   // the frame, rows top-down
+    std::vector<uint8_t> bottomUp_; // an uncompressed frame as the file stores it
+
+    std::unique_ptr<platform::Compressor> compressor_;
+    bool begun_ = false;
+    uint32_t quality_ = 0;
+    std::vector<uint8_t> outputFormat_;
+    std::vector<uint8_t> compressed_;
+
+    bool refreshFrame_ = true;
+};
+
+bool VideoCapture::SetUp()
+{
+    if (GetBitmapInformation(options_->CaptureWindow, &format_) != 1)
+        return false;
+    if (!CreateVideoStream(options_, AviFileOf(context_), &stream_))
+        return false;
+
+    display_ = platform::XDisplay::Open();
+    if (!display_)
+        return false;
+    window_ = options_->CaptureWindow ? options_->CaptureWindow : display_->Root();
+    if (!display_->GetWindowRect(window_, &rect_))
+        return false;
+    // The frame keeps the size the window had when the stream was described.
+    frame_.Width = format_->biWidth;
+    frame_.Height = format_->biHeight;
+    frame_.BitsPerPixel = format_->biBitCount;
+    frame_.Stride = static_cast<int32_t>(format_->biSizeImage / static_cast<uint32_t>(format_->biHeight));
+    pixels_.assign(format_->biSizeImage, 0);
+    frame_.Pixels = pixels_.data();
+    grabber_ = platform::ScreenGrabber::Create(*display_, frame_.Width, frame_.Height);
+    if (!grabber_)
+        return false;
+    cursorReader_ = std::make_unique<platform::CursorReader>(*display_);
+
+    compressor_ = FindCodecByName(options_->CodecName, format_);
+    if (compressor_) {
+        g_defaultQuality.store(compressor_->DefaultQuality());
+        quality_ = g_defaultQuality.load();
+        const uint32_t size = compressor_->GetFormatSize(*format_);
+        outputFormat_.resize(std::max<uint32_t>(size, sizeof(BitmapInfoHeader)));
+        if (size < sizeof(BitmapInfoHeader) || !compressor_->GetFormat(*format_, outputFormat_.data(), size))
+            return false;
+        BitmapInfoHeader output;
+        std::memcpy(&output, outputFormat_.data(), sizeof output);
+        compressed_.resize(output.biSizeImage);
+        if (!compressor_->Begin(*format_, outputFormat_.data(), size)) {
+            ReportCaptureError(notify_, "VCM begin error");
+            return false;
+        }
+        begun_ = true;
+    } else {
+        bottomUp_.resize(format_->biSizeImage);
+    }
+    StoreState(context_, StateVideoReady);
+    return true;
+}
+
+bool VideoCapture::WriteFrame(uint32_t slot)
+{
+    const auto position = static_cast<int32_t>(slot);
+    if (compressor_) {
+        uint32_t size = 0, flags = 0;
+        if (!compressor_->Compress(frame_.Pixels, frame_.Stride, slot, quality_, compressed_.data(),
+                                   static_cast<uint32_t>(compressed_.size()), &size, &flags)) {
+            ReportCaptureError(notify_, "Compress video data error");
+            return false;
+        }
+        if (!stream_->Write(position, 1, compressed_.data(), size, flags)) {
+            ReportCaptureError(notify_, "Write video data error");
+            return false;
+        }
+        return true;
+    }
+    // An uncompressed frame is stored with its rows bottom-up, as its format says.
+    const size_t stride = static_cast<size_t>(frame_.Stride);
+    for (int row = 0; row < frame_.Height; ++row)
+        std::memcpy(&bottomUp_[(frame_.Height - 1 - row) * stride], frame_.Pixels + row * stride, stride);
+    if (!stream_->Write(position, 1, bottomUp_.data(), bottomUp_.size(), TAVREC_AVIIF_KEYFRAME)) {
+        ReportCaptureError(notify_, "Write video data error");
+        return false;
+    }
+    return true;
+}
+
+bool VideoCapture::BuildFrame(uint32_t slot)
+{
+    if (refreshFrame_)
+        grabber_->Grab(rect_.left, rect_.top, frame_.Pixels, frame_.Stride);
+    if (context_->OnFrame.Code)
+        context_->OnFrame.Code(context_->OnFrame.Object, &frame_, frame_.Width, frame_.Height, &refreshFrame_);
+
+    const bool haveCursor = cursorReader_->Read(&cursor_);
+    if (haveCursor) {
+        const int x = cursor_.x - rect_.left - cursor_.xhot;
+        const int y = cursor_.y - rect_.top - cursor_.yhot;
+        cursorPatch_.Save(frame_, x, y, cursor_.width, cursor_.height);
+        platform::DrawCursor(cursor_, x, y, frame_.Pixels, frame_.Width, frame_.Height, frame_.Stride,
+                             frame_.BitsPerPixel);
+    }
+    const bool written = WriteFrame(slot);
+    cursorPatch_.Restore(frame_);  // the cursor never stays in the frame
+    return written;
+}
+
+uint32_t VideoCapture::Run()
+{
+    platform::NamedEvent* run = RunEvent(context_);
+    platform::NamedEvent* stop = StopEvent(context_);
+    platform::NamedEvent* reserve = ReserveEvent(context_);
+    const uint32_t fps = options_->FramesPerSecond;
+
+    // Times are unsigned 32-bit tick differences, which stay right across the tick
+    // counter's wrap: a recording running over the wrap goes on.
+    bool started = false;
+    uint32_t startTick = 0, pausedTotal = 0;
+    bool built = false;
+    uint64_t lastSlot = 0;
+    uint32_t wait = 0;
+
+    while (reserve->Wait(wait) == platform::NamedEvent::WaitResult::Timeout) {
+        const int running = run->State();
+        if (running < 0)
+            return 1;
+        if (running == 1) {
+            if (!started) {
+                started = true;
+                startTick = platform::GetTickCount();
+            }
+        } else {
+            const uint32_t pauseStart = platform::GetTickCount();
+            if (run->Wait() != platform::NamedEvent::WaitResult::Signaled)
+                return 1;
+            if (started) {
+                pausedTotal += platform::GetTickCount() - pauseStart;
+            } else {
+                started = true;
+                startTick = platform::GetTickCount();
+            }
+        }
+        const int stopping = stop->State();
+        if (stopping < 0)
+            return 1;
+        if (stopping == 1)
+            return 0;
+
+        RectL rect;
+        if (display_->GetWindowRect(window_, &rect))
+            rect_ = rect;
+
+        // The slot is derived from the exact elapsed time (not from an interval rounded
+        // down to whole milliseconds), so the stream keeps real time at every rate.
+        const uint32_t elapsed = platform::GetTickCount() - startTick - pausedTotal;
+        const uint64_t slot = static_cast<uint64_t>(elapsed) * fps / 1000;
+        // Each slot is built once, slot 0 included: writing a position twice would
+        // shift the timeline or lose a reference frame of a delta-coded stream.
+        if (built && slot <= lastSlot) {
+            wait = static_cast<uint32_t>(SlotStart(lastSlot + 1, fps) - elapsed);
+            continue;
+        }
+        if (!BuildFrame(static_cast<uint32_t>(slot)))
+            return 1;
+        built = true;
+        lastSlot = slot;
+
+        // Sleep to the start of the next slot; none when the frame took longer or a
+        // pause was asked for meanwhile.
+        const uint32_t now = platform::GetTickCount() - startTick - pausedTotal;
+        const uint64_t next = SlotStart(slot + 1, fps);
+        wait = now >= next ? 0 : static_cast<uint32_t>(next - now);
+        if (run->State() != 1)
+            wait = 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+uint32_t VideoThreadMain(void* argument)
+{
+    auto* context = static_cast<CaptureContext*>(argument);
+    VideoCapture capture(context);
+    if (!capture.SetUp())
+        return 1;
+    return capture.Run();
+}
+
+}  // namespace korvid

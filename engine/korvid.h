@@ -1,0 +1,119 @@
+/* Korvid: the capture library. Records the screen area of one window, and
+ * optionally sound, into an AVI file, on threads of its own.
+ *
+ * Plain C. A caller clears a CaptureContext, fills a CaptureOptions, sets
+ * Options and OnFrame, then calls InitializeScreenCapture, StartRecording, any
+ * number of PauseRecording calls, and StopRecording. Errors are kept as one
+ * library-wide text (GetMyLastError) and, from the capture threads, posted to
+ * NotifyWindow as CaptureErrorMessage (an X ClientMessage of type
+ * "TAVREC_MESSAGE" with data.l[0] = 32868, l[1] = l[2] = 0). */
+#ifndef KORVID_H
+#define KORVID_H
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#include "platform/WinTypes.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(KORVID_BUILDING)
+#define KORVID_API __attribute__((visibility("default")))
+#else
+#define KORVID_API
+#endif
+
+/* An X11 window id; 0 is "no window". */
+typedef uint32_t KorvidWindow;
+/* Opaque handles owned by the library (events, thread, AVI file). */
+typedef void* KorvidHandle;
+
+/* CaptureContext.State */
+enum {
+    StateIdle = 0,
+    StateRecording = 1,
+    StateVideoReady = 2,
+    StateAudioReady = 3
+};
+
+/* Posted to NotifyWindow after an error text was stored (WM_APP + 100). */
+#define CaptureErrorMessage 32868
+
+/* The frame handed to OnFrame: whatever is drawn into Pixels is recorded.
+ * Rows run top-down, Stride bytes apart; (0, 0) is the top-left pixel. 32 bits
+ * per pixel means B, G, R, 0 bytes; 16 means RGB 5-5-5. */
+typedef struct FrameSurface {
+    uint8_t* Pixels;
+    int32_t Width;
+    int32_t Height;
+    int32_t Stride;
+    int32_t BitsPerPixel;
+} FrameSurface;
+
+/* OnFrame: a method pointer. Code is called on the video thread once for every
+ * frame built, as Code(Object, frame, width, height, &refreshFrame); setting
+ * *refreshFrame to false makes the next frame reuse this one instead of grabbing
+ * the screen. Absent when Code is null. */
+typedef void (*OnFrameCode)(void* object, FrameSurface* frame, int32_t width, int32_t height,
+                            bool* refreshFrame);
+typedef struct OnFrameMethod {
+    OnFrameCode Code;
+    void* Object;
+} OnFrameMethod;
+
+typedef struct CaptureOptions {
+    KorvidWindow NotifyWindow;   /* receives CaptureErrorMessage; 0: none */
+    KorvidWindow CaptureWindow;  /* recorded window (frame included); the root for the whole screen */
+    char FileName[256];          /* AVI file to create, zero-terminated */
+    char AudioDeviceName[64];    /* capture device description; no match: the default device */
+    uint16_t CodecName[64];      /* compressor description (UTF-16); no match: uncompressed */
+    uint32_t VideoEnabled;       /* 0 or 1 */
+    uint32_t AudioEnabled;       /* 0 or 1 */
+    uint32_t FramesPerSecond;    /* 1 to 1000 */
+    WaveFormatEx AudioFormat;    /* PCM, 18 bytes packed */
+    /* Filled by the program only; the library does not read them. */
+    uint32_t AllowDropFrame;
+    uint32_t UseQuickMode;
+    uint32_t UseFastDraw;
+    uint32_t AddCCDImage;
+} CaptureOptions;
+
+typedef struct CaptureContext {
+    CaptureOptions* Options;
+    KorvidHandle RunEvent;       /* "MM2_REC_RUN": set while capturing, reset while paused */
+    KorvidHandle StopEvent;      /* "MM2_REC_STOP": asks every thread to finish */
+    KorvidHandle ReserveEvent;   /* "MM2_REC_RESERVE": never set; ends the recording if it is */
+    KorvidHandle AviFile;        /* the open output file; null while Idle */
+    KorvidHandle ControlThread;
+    uint32_t ControlThreadId;
+    uint32_t State;              /* StateIdle, StateRecording, StateVideoReady, StateAudioReady */
+    OnFrameMethod OnFrame;
+} CaptureContext;
+
+KORVID_API bool InitializeScreenCapture(CaptureContext* context);
+KORVID_API bool StartRecording(CaptureContext* context);
+KORVID_API bool PauseRecording(CaptureContext* context);
+KORVID_API bool StopRecording(CaptureContext* context);
+KORVID_API const char* GetMyLastError(int32_t* capacity);
+KORVID_API void SetStreamName(const uint16_t* name);
+/* *info receives a block of 40 bytes plus the colour table (BITMAPINFO). */
+KORVID_API int32_t GetBitmapInformation(KorvidWindow window, BitmapInfoHeader** info);
+KORVID_API void ReleaseBitmapInfo(BitmapInfoHeader* info);
+
+/* The same functions under their decorated names. */
+KORVID_API bool _InitializeScreenCapture(CaptureContext* context);
+KORVID_API bool _StartRecording(CaptureContext* context);
+KORVID_API bool _PauseRecording(CaptureContext* context);
+KORVID_API bool _StopRecording(CaptureContext* context);
+KORVID_API const char* _GetMyLastError(int32_t* capacity);
+KORVID_API void _SetStreamName(const uint16_t* name);
+KORVID_API int32_t _GetBitmapInformation(KorvidWindow window, BitmapInfoHeader** info);
+KORVID_API void _ReleaseBitmapInfo(BitmapInfoHeader* info);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
