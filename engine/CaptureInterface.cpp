@@ -34,7 +34,11 @@ KORVID_API bool InitializeScreenCapture(CaptureContext* context)
         ReportCaptureError(0, "Initialize param error");
         return false;
     }
-    if (!context->Options || LoadState(context) != StateIdle) {
+    // A frame rate outside 1..1000 would make the video thread divide by zero or
+    // build frames faster than its millisecond clock can tell apart.
+    const CaptureOptions* options = context->Options;
+    if (!options || LoadState(context) != StateIdle ||
+        (options->VideoEnabled && (options->FramesPerSecond < 1 || options->FramesPerSecond > 1000))) {
         ReportCaptureError(0, "Setting param error");
         return false;
     }

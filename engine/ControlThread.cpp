@@ -88,11 +88,14 @@ uint32_t ControlThreadMain(void* argument)
     auto* context = static_cast<CaptureContext*>(argument);
     uint32_t exitCode = 1;
     std::vector<std::unique_ptr<platform::Thread>> started;
+    bool ownsFile = false;
 
     if (context->AviFile) {
+        // Not a file this thread opened: it is left alone, not released.
         ReportCaptureError(0, "Failed to create video file, file might not be closed");
     } else if (auto file = platform::AviFile::Create(context->Options->FileName)) {
         context->AviFile = file.release();
+        ownsFile = true;
         const StartResult result = StartCaptureThreads(context, started);
         if (result == StartResult::AllReady)
             StoreState(context, StateRecording);
@@ -120,7 +123,7 @@ uint32_t ControlThreadMain(void* argument)
     delete StopEvent(context);
     delete ReserveEvent(context);
     context->RunEvent = context->StopEvent = context->ReserveEvent = nullptr;
-    if (auto* file = AviFileOf(context)) {
+    if (auto* file = ownsFile ? AviFileOf(context) : nullptr) {
         file->Close();
         delete file;
         context->AviFile = nullptr;

@@ -110,9 +110,9 @@ private:
 
     KorvidWindow window_ = 0;
     RectL rect_{};  // last known rectangle: a window destroyed while recording keeps it
-    FrameSurface frame_{};
-    std::vector<uint8_t> pixels_;   // the frame, rows top-down
-    std::vector<uint8_t> bottomUp_; // an uncompressed frame as the file stores it
+    FrameSurface frame_{};           // rows top-down, in the grabber's frame buffer
+    size_t rowBytes_ = 0;            // a row of the frame format
+    std::vector<uint8_t> bottomUp_;  // an uncompressed frame as the file stores it
 
     std::unique_ptr<platform::Compressor> compressor_;
     bool begun_ = false;
@@ -140,12 +140,15 @@ bool VideoCapture::SetUp()
     frame_.Width = format_->biWidth;
     frame_.Height = format_->biHeight;
     frame_.BitsPerPixel = format_->biBitCount;
-    frame_.Stride = static_cast<int32_t>(format_->biSizeImage / static_cast<uint32_t>(format_->biHeight));
-    pixels_.assign(format_->biSizeImage, 0);
-    frame_.Pixels = pixels_.data();
+    rowBytes_ = format_->biSizeImage / static_cast<uint32_t>(format_->biHeight);
     grabber_ = platform::ScreenGrabber::Create(*display_, frame_.Width, frame_.Height);
     if (!grabber_)
         return false;
+    // The frame lives in the grabber's shared segment, so the server writes each grab
+    // straight into it; a kept frame (RefreshFrame false) stays there untouched.
+    frame_.Pixels = grabber_->FrameBuffer();
+    frame_.Stride = static_cast<int32_t>(grabber_->FrameStride());
+    std::memset(frame_.Pixels, 0, grabber_->FrameStride() * static_cast<size_t>(frame_.Height));
     cursorReader_ = std::make_unique<platform::CursorReader>(*display_);
 
     compressor_ = FindCodecByName(options_->CodecName, format_);
@@ -189,8 +192,9 @@ bool VideoCapture::WriteFrame(uint32_t slot)
     }
     // An uncompressed frame is stored with its rows bottom-up, as its format says.
     const size_t stride = static_cast<size_t>(frame_.Stride);
+    const size_t bytes = std::min(stride, rowBytes_);
     for (int row = 0; row < frame_.Height; ++row)
-        std::memcpy(&bottomUp_[(frame_.Height - 1 - row) * stride], frame_.Pixels + row * stride, stride);
+        std::memcpy(&bottomUp_[(frame_.Height - 1 - row) * rowBytes_], frame_.Pixels + row * stride, bytes);
     if (!stream_->Write(position, 1, bottomUp_.data(), bottomUp_.size(), TAVREC_AVIIF_KEYFRAME)) {
         ReportCaptureError(notify_, "Write video data error");
         return false;

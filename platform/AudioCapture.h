@@ -42,12 +42,15 @@ public:
     virtual bool Lock(uint32_t offset, uint32_t length, void** region1, uint32_t* length1,
                       void** region2, uint32_t* length2) = 0;
     virtual bool Unlock(void* region1, uint32_t length1, void* region2, uint32_t length2) = 0;
+    // Why the last failed call failed (empty when the device keeps no text).
+    virtual std::string LastError() const { return std::string(); }
 };
 
 class AudioCapture {
 public:
-    // The server's default source first (empty id), then every source in the server's
-    // order, monitors included. False when no server answers.
+    // The server's default source first (empty id, description "Default source"),
+    // then every source in the server's order, monitors included; an empty list when
+    // the server has no source. False when no server answers.
     static bool EnumerateDevices(std::vector<AudioDevice>* devices, std::string* error = nullptr);
     // Connects to the server for the source with that name (empty: the default source).
     // Null when no server answers or the source does not exist.

@@ -3,6 +3,12 @@
 // over become empty chunks (dropped frames). Headers and indexes are brought up to
 // date on disk at least once a second of data, so a file whose writer is killed or
 // whose disk fills stays readable up to that point. Safe for several writer threads.
+//
+// A write that fails (disk full, EFBIG) returns false and refuses all later writes;
+// Close then cuts the file back to the last whole chunk and completes its headers and
+// indexes (giving up the newest chunks if the indexes need their room). A write past
+// RLIMIT_FSIZE raises SIGXFSZ, which ends the process unless the caller ignores or
+// handles that signal; only then does Write see EFBIG and return false.
 #pragma once
 
 #include <cstddef>
@@ -69,7 +75,17 @@ public:
         uint64_t partSize = 1000ull * 1000 * 1000;
         // How often, in milliseconds of written data, headers and indexes are
         // brought up to date on disk.
+        // The interval is measured on the streams' own timelines (positions times
+        // dwScale / dwRate), not on the clock: a flush follows any write that moves
+        // a stream this far past its position at the last flush. At real-time
+        // recording that is the same as wall time, it does not depend on how busy
+        // the machine is, and a paused recording costs nothing. 0 flushes after
+        // every write.
         uint32_t flushIntervalMs = 1000;
+        // Entries each stream's OpenDML super index has room for (16 bytes each,
+        // reserved in the header). One is used per finished part, so together with
+        // partSize this bounds the file: 4096 x 1 GB by default.
+        uint32_t indexCapacity = 4096;
     };
 
     // Creates the file, replacing an existing one. Null on failure (*error says why).
@@ -87,6 +103,8 @@ public:
     // Writes the final headers and indexes and closes the file.
     bool Close();
 
+    // Why the last call on the file or one of its streams failed. The text is a copy
+    // for the calling thread, valid until that thread's next LastError call.
     const std::string& LastError() const;
 
     struct Impl;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -23,14 +24,22 @@ public:
     // Reads the current cursor into *image; the pixel buffer is reused and grows only
     // when a larger cursor appears. False when the server cannot tell.
     bool Read(CursorImage* image);
+    // Why the last Read failed, with the X error's fields when there was one.
+    const std::string& LastError() const { return lastError_; }
 
 private:
+    bool EnsureExtension();
+
     XDisplay& display_;
+    bool extensionReady_ = false;
+    std::string lastError_;
 };
 
 // Alpha-blends the cursor into the frame with the image's top-left corner at (x, y)
 // of the frame (that is, position minus hot spot, in frame coordinates), clipped to
-// the frame. Frames of 32 bpp (B, G, R, 0) and 16 bpp (5-5-5) are supported.
+// the frame. Frames of 32 bpp (B, G, R, 0) and 16 bpp (5-5-5) are supported; other
+// depths are left unchanged. Each channel becomes cursor + frame * (255 - alpha) / 255,
+// rounded, at most 255.
 void DrawCursor(const CursorImage& cursor, int x, int y, uint8_t* pixels, int width, int height,
                 size_t stride, int bitsPerPixel);
 

@@ -1,6 +1,8 @@
 // Copies an area of the screen into a frame buffer: MIT-SHM GetImage of the root into
 // one shared segment made at creation, plain GetImage when the server has no MIT-SHM.
 // Frames are always width x height; the part of the area outside the screen is black.
+// TAVREC_NO_SHM=1 in the environment (read at Create) forces plain GetImage, as does a
+// server that refuses the segment (one on another machine).
 #pragma once
 
 #include <cstddef>
@@ -24,8 +26,17 @@ public:
     // Copies the area whose top-left corner is (x, y) in root coordinates into dst:
     // rows top-down, dstStride bytes apart, pixels in the frame's layout (32 bpp:
     // B, G, R, 0 bytes; 16 bpp: RGB 5-5-5, as a 16-bit uncompressed AVI frame stores
-    // it, converted from 5-6-5 screens; 8 bpp: the screen's indices).
+    // it, converted from 5-6-5 screens; 8 bpp: the screen's indices). The fourth byte of
+    // 32 bpp pixels is forced to 0: translucent windows leave their alpha there.
     bool Grab(int x, int y, uint8_t* dst, size_t dstStride);
+
+    // A frame buffer of FrameStride() * height bytes owned by the grabber (inside the
+    // shared segment with MIT-SHM). Grab with dst = FrameBuffer() and dstStride =
+    // FrameStride() lets the server write the pixels into it directly, which saves the
+    // copy out of the segment. Rows are padded as the server pads them: to 4 bytes on
+    // every usual server, as in a DIB.
+    uint8_t* FrameBuffer();
+    size_t FrameStride() const;
 
     bool UsesShm() const;
     int BitsPerPixel() const;

@@ -8,10 +8,11 @@
 //     "SavedFile"="/home/me/capture.avi"
 //
 // One [section] per key, one line per value; value types are kept exactly
-// (REG_DWORD as dword:, REG_BINARY as hex:, REG_SZ as a quoted UTF-8 text with \\
-// and \" escaped, any other type as hex(N):), so a value of an unexpected type is
-// seen as such. A text that cannot be written between quotes (one holding a line
-// break or other control character) is written as hex(1): and read back unchanged.
+// (REG_DWORD as dword:, REG_BINARY as hex:, REG_SZ as a quoted UTF-8 text with
+// backslash and quote escaped as \\ and \", any other type as hex(N):), so a
+// value of an unexpected type is seen as such. A text that cannot be written
+// between quotes (one holding a line break or other control character) is written
+// as hex(1): and read back unchanged.
 //
 // The file is $XDG_CONFIG_HOME/tavrec/registry.reg (~/.config/tavrec/registry.reg),
 // or the file TAVREC_REGISTRY names. Its folder is created (mode 0700) when missing.

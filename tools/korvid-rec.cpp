@@ -285,6 +285,9 @@ int main(int argc, char** argv)
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A file that outgrows the size limit fails its write (reported by the library)
+    // instead of killing the recorder before it can complete the file.
+    signal(SIGXFSZ, SIG_IGN);
 
     if (!InitializeScreenCapture(&context)) {
         PrintError("cannot start recording");

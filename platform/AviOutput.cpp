@@ -1,0 +1,164 @@
+#include "platform/AviOutput.h"
+
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace platform {
+
+AviOutput::~AviOutput()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool AviOutput::Open(const std::string& path)
+{
+    path_ = path;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0)
+        return Fail("cannot create");
+    buffer_ = std::make_unique<uint8_t[]>(kCapacity);
+    used_ = 0;
+    diskEnd_ = 0;
+    return true;
+}
+
+bool AviOutput::Close()
+{
+    if (fd_ < 0)
+        return true;
+    const bool flushed = Flush();
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && flushed)
+        return Fail("cannot close");
+    return flushed;
+}
+
+bool AviOutput::Fail(const char* what)
+{
+    const int code = errno;
+    error_ = std::string(what) + " '" + path_ + "': " + std::generic_category().message(code);
+    return false;
+}
+
+// Writes the buffer followed by extra (which may be null) with as few system calls as
+// the kernel allows; short writes continue where they stopped. On failure DiskEnd()
+// tells how far the file got.
+bool AviOutput::WriteOut(const void* extra, size_t extraSize)
+{
+    if (fd_ < 0) {
+        errno = EBADF;
+        return Fail("cannot write to");
+    }
+    size_t bufferDone = 0;
+    size_t extraDone = 0;
+    while (bufferDone < used_ || extraDone < extraSize) {
+        iovec parts[2];
+        int count = 0;
+        if (bufferDone < used_)
+            parts[count++] = {buffer_.get() + bufferDone, used_ - bufferDone};
+        if (extraDone < extraSize)
+            parts[count++] = {const_cast<uint8_t*>(static_cast<const uint8_t*>(extra)) + extraDone,
+                              extraSize - extraDone};
+        const ssize_t n = ::writev(fd_, parts, count);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            // Keep the unwritten rest of the buffer at its start so DiskEnd() + what
+            // is buffered still describes the logical file.
+            if (bufferDone > 0)
+                std::memmove(buffer_.get(), buffer_.get() + bufferDone, used_ - bufferDone);
+            used_ -= bufferDone;
+            return Fail("cannot write to");
+        }
+        if (n == 0) {
+            errno = EIO;
+            return Fail("cannot write to");
+        }
+        size_t done = static_cast<size_t>(n);
+        diskEnd_ += done;
+        const size_t fromBuffer = std::min(done, used_ - bufferDone);
+        bufferDone += fromBuffer;
+        extraDone += done - fromBuffer;
+    }
+    used_ = 0;
+    return true;
+}
+
+bool AviOutput::Append(const void* data, size_t size)
+{
+    if (size == 0)
+        return true;
+    if (size >= kDirect)
+        return WriteOut(data, size);
+    if (used_ + size > kCapacity && !WriteOut(nullptr, 0))
+        return false;
+    std::memcpy(buffer_.get() + used_, data, size);
+    used_ += size;
+    return true;
+}
+
+bool AviOutput::AppendFill(uint8_t byte, size_t count)
+{
+    while (count > 0) {
+        if (used_ == kCapacity && !WriteOut(nullptr, 0))
+            return false;
+        const size_t n = std::min(count, kCapacity - used_);
+        std::memset(buffer_.get() + used_, byte, n);
+        used_ += n;
+        count -= n;
+    }
+    return true;
+}
+
+bool AviOutput::Flush()
+{
+    return used_ == 0 || WriteOut(nullptr, 0);
+}
+
+bool AviOutput::Patch(uint64_t offset, const void* data, size_t size)
+{
+    if (fd_ < 0 || offset + size > diskEnd_) {
+        errno = EINVAL;
+        return Fail("patch outside the written part of");
+    }
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return Fail("cannot update");
+        }
+        if (n == 0) {
+            errno = EIO;
+            return Fail("cannot update");
+        }
+        bytes += n;
+        offset += static_cast<uint64_t>(n);
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool AviOutput::Truncate(uint64_t size)
+{
+    used_ = 0;
+    if (fd_ < 0)
+        return false;
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+        return Fail("cannot cut back");
+    if (::lseek(fd_, static_cast<off_t>(size), SEEK_SET) < 0)
+        return Fail("cannot seek in");
+    diskEnd_ = size;
+    return true;
+}
+
+}  // namespace platform

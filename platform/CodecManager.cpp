@@ -1,0 +1,27 @@
+#include "platform/CodecManager.h"
+
+#include "platform/CodecRegistry.h"
+#include "platform/CompressorImpl.h"
+
+namespace platform {
+
+bool CodecManager::Info(uint32_t fccType, int index, CodecInfo* info)
+{
+    if (!info || index < 0 || (fccType != 0 && fccType != kCodecTypeVideo))
+        return false;
+    const std::vector<CodecEntry>& entries = CodecRegistry::Entries();
+    if (size_t(index) >= entries.size())
+        return false;
+    *info = entries[size_t(index)].info;
+    return true;
+}
+
+std::unique_ptr<Compressor> CodecManager::Open(uint32_t fccType, uint32_t fccHandler)
+{
+    const CodecEntry* entry = CodecRegistry::Find(fccType, fccHandler);
+    if (!entry)
+        return nullptr;
+    return std::unique_ptr<Compressor>(new Compressor(std::make_unique<Compressor::Impl>(*entry)));
+}
+
+}  // namespace platform

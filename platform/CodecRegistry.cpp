@@ -1,0 +1,164 @@
+#include "platform/CodecRegistry.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <cstring>
+#include <vector>
+
+#include "platform/CodecAviTag.h"
+#include "platform/CodecSession.h"
+
+namespace platform {
+
+namespace {
+
+struct ProbeSize {
+    int width;
+    int height;
+};
+
+// The general probe size, then the fixed picture sizes of the encoders that only take
+// a few (CIF and QCIF for H.261 and H.263, PAL DV, 720p).
+constexpr ProbeSize kGeneralSize{192, 144};
+constexpr ProbeSize kFixedSizes[] = {{352, 288}, {176, 144}, {720, 576}, {1280, 720}};
+constexpr int kProbeFrames = 2;
+
+std::u16string Utf16(const char* text)
+{
+    std::u16string out;
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p) {
+        uint32_t c = *p++;
+        int extra = 0;
+        if (c >= 0xF0) { c &= 0x07; extra = 3; }
+        else if (c >= 0xE0) { c &= 0x0F; extra = 2; }
+        else if (c >= 0xC0) { c &= 0x1F; extra = 1; }
+        else if (c >= 0x80) { c = 0xFFFD; }
+        for (; extra > 0 && (*p & 0xC0) == 0x80; --extra)
+            c = (c << 6) | (*p++ & 0x3F);
+        if (extra > 0)
+            c = 0xFFFD;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(char16_t(0xD800 + (c >> 10)));
+            out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.push_back(char16_t(c));
+        }
+    }
+    return out;
+}
+
+BitmapInfoHeader ProbeFormat(ProbeSize size)
+{
+    BitmapInfoHeader format{};
+    format.biSize = sizeof format;
+    format.biWidth = size.width;
+    format.biHeight = size.height;
+    format.biPlanes = 1;
+    format.biBitCount = 32;
+    format.biCompression = TAVREC_BI_RGB;
+    format.biSizeImage = uint32_t(size.width) * 4u * uint32_t(size.height);
+    return format;
+}
+
+// Opens the encoder at that size and compresses a few different frames, each of which
+// must come out as one packet at once, the first read back by its decoder.
+bool Probe(const AVCodec* codec, ProbeSize size)
+{
+    std::string error;
+    std::unique_ptr<CodecSession> session = CodecSession::Open(codec, ProbeFormat(size), &error);
+    if (!session || !session->Trial(&error))
+        return false;
+    const size_t stride = size_t(size.width) * 4;
+    std::vector<uint8_t> pixels(stride * size_t(size.height));
+    std::vector<uint8_t> packet(session->MaxPacketSize());
+    for (int n = 1; n <= kProbeFrames; ++n) {
+        for (int y = 0; y < size.height; ++y)
+            for (int x = 0; x < size.width; ++x) {
+                uint8_t* p = &pixels[size_t(y) * stride + size_t(x) * 4];
+                p[0] = uint8_t(x * 3 + n * 16);
+                p[1] = uint8_t(y * 2 + n * 8);
+                p[2] = uint8_t((x ^ y) + n * 32);
+                p[3] = 0;
+            }
+        uint32_t bytes = 0;
+        bool key = false;
+        if (!session->Encode(pixels.data(), stride, uint32_t(n), kDefaultQuality, packet.data(),
+                             uint32_t(packet.size()), &bytes, &key, &error))
+            return false;
+    }
+    return true;
+}
+
+// Whether the encoder works here, and at which size.
+bool Admit(const AVCodec* codec, CodecEntry* entry)
+{
+    if (Probe(codec, kGeneralSize)) {
+        entry->anySize = true;
+        entry->probeWidth = kGeneralSize.width;
+        entry->probeHeight = kGeneralSize.height;
+        return true;
+    }
+    for (ProbeSize size : kFixedSizes)
+        if (Probe(codec, size)) {
+            entry->probeWidth = size.width;
+            entry->probeHeight = size.height;
+            return true;
+        }
+    return false;
+}
+
+std::vector<CodecEntry> Build()
+{
+    std::vector<CodecEntry> entries;
+    void* iterator = nullptr;
+    while (const AVCodec* codec = av_codec_iterate(&iterator)) {
+        if (codec->type != AVMEDIA_TYPE_VIDEO || !av_codec_is_encoder(codec))
+            continue;
+        const uint32_t tag = AviTableTag(codec->id);
+        if (tag == 0)
+            continue;
+        CodecEntry* taken = nullptr;
+        for (CodecEntry& e : entries)
+            if (e.info.fccHandler == tag)
+                taken = &e;
+        if (taken && taken->anySize)
+            continue;  // the first one that takes any size keeps the code
+        CodecEntry entry;
+        entry.codec = codec;
+        entry.info.fccType = kCodecTypeVideo;
+        entry.info.fccHandler = tag;
+        entry.info.description = Utf16(codec->long_name ? codec->long_name : codec->name);
+        entry.info.encoderName = codec->name;
+        if (!Admit(codec, &entry))
+            continue;
+        if (!taken)
+            entries.push_back(std::move(entry));
+        else if (entry.anySize)
+            *taken = std::move(entry);  // replaces one that only takes fixed sizes, in its place
+    }
+    return entries;
+}
+
+}  // namespace
+
+const std::vector<CodecEntry>& CodecRegistry::Entries()
+{
+    static const std::vector<CodecEntry> entries = Build();
+    return entries;
+}
+
+const CodecEntry* CodecRegistry::Find(uint32_t fccType, uint32_t fccHandler)
+{
+    if (fccType != 0 && fccType != kCodecTypeVideo)
+        return nullptr;
+    for (const CodecEntry& entry : Entries())
+        if (entry.info.fccHandler == fccHandler)
+            return &entry;
+    return nullptr;
+}
+
+}  // namespace platform

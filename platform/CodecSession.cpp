@@ -1,0 +1,291 @@
+#include "platform/CodecSession.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/CodecAviTag.h"
+#include "platform/CodecLog.h"
+#include "platform/CodecPixelFormat.h"
+#include "platform/CodecStreamCheck.h"
+
+namespace platform {
+
+namespace {
+
+std::string SizeText(int width, int height)
+{
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+std::string WithLog(std::string text, CodecLogCapture& log)
+{
+    const std::string logged = log.Take();
+    if (!logged.empty())
+        text += " (" + logged + ")";
+    return text;
+}
+
+bool IsRgbFormat(AVPixelFormat format)
+{
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    return desc && (desc->flags & AV_PIX_FMT_FLAG_RGB);
+}
+
+}  // namespace
+
+std::unique_ptr<CodecSession> CodecSession::Open(const AVCodec* codec, const BitmapInfoHeader& input,
+                                                 std::string* error)
+{
+    CodecLogCapture log;
+    const int64_t rows = input.biHeight < 0 ? -int64_t(input.biHeight) : int64_t(input.biHeight);
+    const int width = input.biWidth;
+    const int height = rows > INT32_MAX ? 0 : int(rows);
+    const std::string what = std::string(codec->name) + " for " + SizeText(width, height);
+    if (width <= 0 || height <= 0 || av_image_check_size(unsigned(width), unsigned(height), 0, nullptr) < 0) {
+        *error = "cannot compress frames of " + SizeText(input.biWidth, input.biHeight) + ": not a valid size";
+        return nullptr;
+    }
+    std::string formatError;
+    const AVPixelFormat inputFormat = InputPixelFormat(input, &formatError);
+    if (inputFormat == AV_PIX_FMT_NONE) {
+        *error = codec->name + std::string(": ") + formatError;
+        return nullptr;
+    }
+    const AVPixelFormat encoderFormat = EncoderPixelFormat(codec, inputFormat);
+    if (encoderFormat == AV_PIX_FMT_NONE) {
+        *error = std::string(codec->name) + ": no pixel format it takes can be reached from " +
+                 av_get_pix_fmt_name(inputFormat);
+        return nullptr;
+    }
+
+    std::unique_ptr<CodecSession> session(new CodecSession);
+    session->codec_ = codec;
+    session->setup_ = std::make_unique<CodecEncoderSetup>(codec);
+    session->input_ = input;
+    session->inputFormat_ = inputFormat;
+    session->encoderFormat_ = encoderFormat;
+
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    if (!context) {
+        *error = "out of memory for the " + std::string(codec->name) + " encoder";
+        return nullptr;
+    }
+    session->context_ = context;
+    context->width = width;
+    context->height = height;
+    context->pix_fmt = encoderFormat;
+    context->sample_aspect_ratio = AVRational{1, 1};
+    if (!IsRgbFormat(encoderFormat)) {
+        // libswscale converts with BT.601 coefficients; say so in the stream.
+        context->colorspace = AVCOL_SPC_SMPTE170M;
+        context->color_primaries = AVCOL_PRI_SMPTE170M;
+        context->color_trc = AVCOL_TRC_SMPTE170M;
+    } else {
+        context->colorspace = AVCOL_SPC_RGB;
+    }
+    AVDictionary* options = nullptr;
+    session->setup_->Configure(context, &options, kDefaultQuality);
+    const int opened = avcodec_open2(context, codec, &options);
+    av_dict_free(&options);
+    if (opened < 0) {
+        *error = WithLog("cannot open " + what + " in " + av_get_pix_fmt_name(encoderFormat) + ": " +
+                             AvErrorText(opened),
+                         log);
+        return nullptr;
+    }
+    if (context->max_b_frames > 0) {
+        *error = what + ": the encoder insists on B-frames";
+        return nullptr;
+    }
+    session->handler_ = AviStreamTag(context);
+    if (session->handler_ == 0) {
+        *error = what + ": no AVI code lets a player decode its " + av_get_pix_fmt_name(encoderFormat) +
+                 " stream";
+        return nullptr;
+    }
+
+    session->packet_ = av_packet_alloc();
+    if (!session->packet_) {
+        *error = "out of memory for " + what;
+        return nullptr;
+    }
+    for (AVFrame*& frame : session->frames_) {
+        frame = av_frame_alloc();
+        if (!frame) {
+            *error = "out of memory for " + what;
+            return nullptr;
+        }
+        frame->format = encoderFormat;
+        frame->width = width;
+        frame->height = height;
+        frame->sample_aspect_ratio = context->sample_aspect_ratio;
+        frame->colorspace = context->colorspace;
+        frame->color_primaries = context->color_primaries;
+        frame->color_trc = context->color_trc;
+        const int allocated = av_frame_get_buffer(frame, 0);
+        if (allocated < 0) {
+            *error = "cannot allocate a frame for " + what + ": " + AvErrorText(allocated);
+            return nullptr;
+        }
+    }
+    session->scaler_ = sws_getContext(width, height, inputFormat, width, height, encoderFormat,
+                                      SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP | SWS_FULL_CHR_H_INT, nullptr, nullptr,
+                                      nullptr);
+    if (!session->scaler_) {
+        *error = WithLog(std::string("cannot convert ") + av_get_pix_fmt_name(inputFormat) + " to " +
+                             av_get_pix_fmt_name(encoderFormat) + " for " + what,
+                         log);
+        return nullptr;
+    }
+
+    // A packet never exceeds twice the raw picture (of the input or the encoder's
+    // format, whichever is larger) plus headroom for headers.
+    const int encoderBytes = av_image_get_buffer_size(encoderFormat, width, height, 1);
+    const int inputBytes = av_image_get_buffer_size(inputFormat, width, height, 1);
+    const uint64_t bound = 2ull * uint64_t(std::max({encoderBytes, inputBytes, 0})) + 65536 +
+                           uint64_t(std::max(context->extradata_size, 0));
+    if (bound > 0x7FFFFFFFull) {
+        *error = what + ": frames too large";
+        return nullptr;
+    }
+    session->maxPacketSize_ = static_cast<uint32_t>(bound);
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec->id);
+    session->intraOnly_ = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
+    return session;
+}
+
+CodecSession::~CodecSession()
+{
+    CodecLogCapture log;  // closing encoders report statistics: not wanted
+    sws_freeContext(scaler_);
+    av_packet_free(&packet_);
+    av_frame_free(&frames_[0]);
+    av_frame_free(&frames_[1]);
+    avcodec_free_context(&context_);
+}
+
+bool CodecSession::Matches(const BitmapInfoHeader& input) const
+{
+    return input.biWidth == input_.biWidth && input.biHeight == input_.biHeight &&
+           input.biBitCount == input_.biBitCount && input.biCompression == input_.biCompression;
+}
+
+uint16_t CodecSession::BitCount() const
+{
+    if (context_->bits_per_coded_sample > 0)
+        return static_cast<uint16_t>(context_->bits_per_coded_sample);
+    return 24;
+}
+
+const uint8_t* CodecSession::ExtraData() const
+{
+    return context_->extradata;
+}
+
+uint32_t CodecSession::ExtraDataSize() const
+{
+    return context_->extradata && context_->extradata_size > 0 ? uint32_t(context_->extradata_size) : 0;
+}
+
+bool CodecSession::Trial(std::string* error)
+{
+    const int height = context_->height;
+    const size_t stride = size_t(context_->width) * size_t(input_.biBitCount / 8);
+    std::vector<uint8_t> pixels(stride * size_t(height), 0x80);
+    std::vector<uint8_t> packet(maxPacketSize_);
+    uint32_t bytes = 0;
+    bool key = false;
+    if (!Encode(pixels.data(), stride, 0, kDefaultQuality, packet.data(), uint32_t(packet.size()), &bytes, &key,
+                error))
+        return false;
+    CodecStreamFormat format;
+    format.handler = handler_;
+    format.width = context_->width;
+    format.height = context_->height;
+    format.bitCount = BitCount();
+    format.extraData = ExtraData();
+    format.extraDataSize = ExtraDataSize();
+    std::string text;
+    if (!DecodesAsStream(format, packet.data(), bytes, &text)) {
+        *error = std::string(codec_->name) + " for " + SizeText(format.width, format.height) + ": " + text;
+        return false;
+    }
+    return true;
+}
+
+bool CodecSession::Encode(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality,
+                          uint8_t* out, uint32_t capacity, uint32_t* outSize, bool* keyFrame, std::string* error)
+{
+    CodecLogCapture log;
+    // Texts are made only when something fails: a frame that goes well allocates nothing.
+    const auto fail = [&](const std::string& text) {
+        *error = WithLog(std::string(codec_->name) + " frame " + std::to_string(frameNumber) + ": " + text, log);
+        return false;
+    };
+    if (!pixels || !out || stride == 0 || stride > size_t(INT32_MAX))
+        return fail("no pixels or no output buffer");
+    // An encoder may keep the last frame as a reference (FFV1 does): then the other
+    // of the two frames is free. Only if both are held does this make a new buffer.
+    AVFrame* frame = frames_[0];
+    if (!av_frame_is_writable(frame) && av_frame_is_writable(frames_[1]))
+        frame = frames_[1];
+    int result = av_frame_make_writable(frame);
+    if (result < 0)
+        return fail(AvErrorText(result));
+    const uint8_t* source[4] = {pixels, nullptr, nullptr, nullptr};
+    const int sourceStride[4] = {static_cast<int>(stride), 0, 0, 0};
+    sws_scale(scaler_, source, sourceStride, 0, context_->height, frame->data, frame->linesize);
+
+    // Frame numbers only grow; the first one may come twice, so the time stamp
+    // follows the frame number but always moves on.
+    const int64_t pts = std::max<int64_t>(frameNumber, nextPts_);
+    nextPts_ = pts + 1;
+    frame->pts = pts;
+    frame->pict_type = AV_PICTURE_TYPE_NONE;
+    frame->quality = 0;
+    if (setup_->Knob() == QualityKnob::Quantiser) {
+        const bool ownQuality = quality == kDefaultQuality || quality > 10000;
+        frame->quality = ownQuality ? context_->global_quality : CodecEncoderSetup::FrameLambda(quality);
+    }
+
+    result = avcodec_send_frame(context_, frame);
+    if (result < 0)
+        return fail(AvErrorText(result));
+    result = avcodec_receive_packet(context_, packet_);
+    if (result == AVERROR(EAGAIN))
+        return fail("the encoder held the frame back instead of compressing it at once");
+    if (result < 0)
+        return fail(AvErrorText(result));
+    const int size = packet_->size;
+    const bool fits = size >= 0 && uint32_t(size) <= capacity;
+    if (fits) {
+        if (size > 0)
+            std::memcpy(out, packet_->data, size_t(size));
+        *outSize = uint32_t(size);
+        *keyFrame = (packet_->flags & AV_PKT_FLAG_KEY) != 0 || intraOnly_ || !started_;
+        started_ = true;
+    }
+    av_packet_unref(packet_);
+    if (!fits)
+        return fail("compressed frame of " + std::to_string(size) + " bytes exceeds the " +
+                    std::to_string(capacity) + "-byte buffer");
+    // Exactly one packet per frame: a second one would belong to no frame.
+    result = avcodec_receive_packet(context_, packet_);
+    if (result != AVERROR(EAGAIN)) {
+        av_packet_unref(packet_);
+        return fail(result >= 0 ? "the encoder gave more than one packet for a frame" : AvErrorText(result));
+    }
+    return true;
+}
+
+}  // namespace platform

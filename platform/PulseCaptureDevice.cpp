@@ -1,0 +1,338 @@
+#include "platform/PulseCaptureDevice.h"
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+
+constexpr uint32_t kAllPcmFormats = 0xFFF;
+
+bool SampleFormatOf(uint16_t bits, pa_sample_format_t* format, uint8_t* silence) {
+    *silence = 0;
+    switch (bits) {
+    case 8: *format = PA_SAMPLE_U8; *silence = 0x80; return true;
+    case 16: *format = PA_SAMPLE_S16LE; return true;
+    case 24: *format = PA_SAMPLE_S24LE; return true;
+    case 32: *format = PA_SAMPLE_S32LE; return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+PulseCaptureDevice::PulseCaptureDevice(std::unique_ptr<PulseConnection> connection, std::string source)
+    : connection_(std::move(connection)), source_(std::move(source)) {}
+
+PulseCaptureDevice::~PulseCaptureDevice() {
+    pa_threaded_mainloop* mainloop = connection_->Mainloop();
+    while (locked_ > 0) {  // a Lock without its Unlock
+        --locked_;
+        pa_threaded_mainloop_unlock(mainloop);
+    }
+    PulseConnection::Lock lock(*connection_);
+    closing_ = true;
+    EndGap();
+    if (stream_) {
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_set_read_callback(stream_, nullptr, nullptr);
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+    }
+}
+
+bool PulseCaptureDevice::Error(std::string text) {
+    lastError_ = std::move(text);
+    return false;
+}
+
+bool PulseCaptureDevice::CheckHealthy() {
+    if (failed_.load(std::memory_order_acquire)) return Error(failReason_);
+    if (!connection_->Good()) return Error("Lost the connection to the sound server: " + connection_->ErrorText());
+    return true;
+}
+
+void PulseCaptureDevice::Fail(std::string reason) {
+    if (failed_.load(std::memory_order_relaxed)) return;
+    failReason_ = std::move(reason);
+    EndGap();
+    running_ = false;
+    stopping_ = false;
+    failed_.store(true, std::memory_order_release);
+    if (ring_) ring_->NotifyAll();
+    pa_threaded_mainloop_signal(connection_->Mainloop(), 0);
+}
+
+void PulseCaptureDevice::OnStreamState(pa_stream* stream, void* arg) {
+    auto* self = static_cast<PulseCaptureDevice*>(arg);
+    pa_stream_state_t state = pa_stream_get_state(stream);
+    if (!PA_STREAM_IS_GOOD(state) && !self->closing_) {
+        std::string where = self->source_.empty() ? "the default sound source" : "sound source \"" + self->source_ + "\"";
+        self->Fail("Capture from " + where + " ended: " + self->connection_->ErrorText());
+    }
+    pa_threaded_mainloop_signal(self->connection_->Mainloop(), 0);
+}
+
+void PulseCaptureDevice::OnRead(pa_stream* stream, size_t, void* arg) {
+    auto* self = static_cast<PulseCaptureDevice*>(arg);
+    for (;;) {
+        const void* data = nullptr;
+        size_t length = 0;
+        if (pa_stream_peek(stream, &data, &length) < 0) {
+            self->Fail("Cannot read from the sound source: " + self->connection_->ErrorText());
+            return;
+        }
+        if (length == 0) return;  // nothing more queued
+        if (self->running_) {
+            if (self->awaitingFirst_) {
+                self->FillGap(pa_bytes_to_usec(pa_stream_readable_size(stream), pa_stream_get_sample_spec(stream)));
+                self->EndGap();
+            }
+            size_t take = length;
+            if (self->stopping_)
+                take = static_cast<size_t>(std::min<uint64_t>(length, self->stopTarget_ - self->received_));
+            // A hole in the stream (data null) is kept as silence, so time stays in step.
+            self->ring_->Write(static_cast<const uint8_t*>(data), take);
+            self->received_ += take;
+            if (self->stopping_ && self->received_ >= self->stopTarget_)
+                pa_threaded_mainloop_signal(self->connection_->Mainloop(), 0);
+        }
+        pa_stream_drop(stream);
+    }
+}
+
+void PulseCaptureDevice::FillGap(pa_usec_t arrived) {
+    const pa_usec_t now = pa_rtclock_now();
+    if (now < startedAt_ + arrived) return;
+    // What has arrived covers the time just before now; the time back to Start the
+    // source did not deliver, less one fragment, which is the stream's own latency.
+    const pa_usec_t missing = now - startedAt_ - arrived;
+    if (missing <= kLateStartMs * PA_USEC_PER_MSEC) return;
+    uint64_t silence = pa_usec_to_bytes(missing - kFragmentMs * PA_USEC_PER_MSEC, pa_stream_get_sample_spec(stream_));
+    silence -= silence % blockAlign_;
+    if (silence <= received_) return;  // the silence written so far covers it
+    silence -= received_;
+    if (stopping_) silence = std::min<uint64_t>(silence, stopTarget_ - received_);
+    ring_->Write(nullptr, static_cast<size_t>(silence));
+    received_ += silence;
+}
+
+void PulseCaptureDevice::EndGap() {
+    awaitingFirst_ = false;
+    if (gapTimer_) {
+        pa_threaded_mainloop_get_api(connection_->Mainloop())->time_free(gapTimer_);
+        gapTimer_ = nullptr;
+    }
+}
+
+void PulseCaptureDevice::OnGapTimer(pa_mainloop_api*, pa_time_event* timer, const struct timeval*, void* arg) {
+    auto* self = static_cast<PulseCaptureDevice*>(arg);
+    if (!self->awaitingFirst_ || !self->running_) return;
+    self->FillGap(0);
+    pa_context_rttime_restart(self->connection_->Context(), timer,
+                              pa_rtclock_now() + kFragmentMs * PA_USEC_PER_MSEC);
+}
+
+bool PulseCaptureDevice::StreamSettled(void* arg) {
+    auto* self = static_cast<PulseCaptureDevice*>(arg);
+    pa_stream_state_t state = pa_stream_get_state(self->stream_);
+    return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+}
+
+bool PulseCaptureDevice::StopReached(void* arg) {
+    auto* self = static_cast<PulseCaptureDevice*>(arg);
+    return self->received_ >= self->stopTarget_ || self->failed_.load(std::memory_order_relaxed);
+}
+
+bool PulseCaptureDevice::GetFormats(uint32_t* formats) {
+    if (!formats) return Error("GetFormats needs a place for the format mask");
+    PulseConnection::Lock lock(*connection_);
+    if (!CheckHealthy()) return false;
+    // The server converts to whatever PCM format a stream asks for.
+    *formats = kAllPcmFormats;
+    return true;
+}
+
+bool PulseCaptureDevice::CreateBuffer(const WaveFormatEx& format, uint32_t bufferBytes) {
+    if (format.wFormatTag != 1) return Error("The capture format is not PCM (format tag " + std::to_string(format.wFormatTag) + ")");
+    pa_sample_spec spec{};
+    uint8_t silence = 0;
+    if (!SampleFormatOf(format.wBitsPerSample, &spec.format, &silence))
+        return Error("Unsupported sample size: " + std::to_string(format.wBitsPerSample) + " bits");
+    if (format.nChannels < 1 || format.nChannels > PA_CHANNELS_MAX)
+        return Error("Unsupported channel count: " + std::to_string(format.nChannels));
+    if (format.nSamplesPerSec < 1 || format.nSamplesPerSec > PA_RATE_MAX)
+        return Error("Unsupported sample rate: " + std::to_string(format.nSamplesPerSec) + " Hz");
+    const uint32_t blockAlign = format.nChannels * format.wBitsPerSample / 8u;
+    if (format.nBlockAlign != blockAlign || format.nAvgBytesPerSec != blockAlign * format.nSamplesPerSec)
+        return Error("Inconsistent capture format: nBlockAlign " + std::to_string(format.nBlockAlign) +
+                     ", nAvgBytesPerSec " + std::to_string(format.nAvgBytesPerSec) + " (expected " +
+                     std::to_string(blockAlign) + " and " + std::to_string(blockAlign * format.nSamplesPerSec) + ")");
+    if (bufferBytes < blockAlign)
+        return Error("The capture buffer of " + std::to_string(bufferBytes) + " bytes holds no whole sample");
+    spec.rate = format.nSamplesPerSec;
+    spec.channels = static_cast<uint8_t>(format.nChannels);
+
+    if (locked_ > 0) return Error("CreateBuffer while a region of the capture buffer is locked");
+    PulseConnection::Lock lock(*connection_);
+    if (!CheckHealthy()) return false;
+    if (stream_) return Error("The capture buffer exists already");
+
+    pa_channel_map map;
+    if (!pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX))
+        return Error("No channel layout for " + std::to_string(spec.channels) + " channels");
+    blockAlign_ = blockAlign;
+    ring_ = std::make_unique<AudioCaptureRing>(bufferBytes, silence);
+
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "production");
+    stream_ = pa_stream_new_with_proplist(connection_->Context(), "Screen recording sound", &spec, &map, properties);
+    pa_proplist_free(properties);
+    if (!stream_) return Error("Cannot create a record stream: " + connection_->ErrorText());
+    pa_stream_set_state_callback(stream_, &OnStreamState, this);
+    pa_stream_set_read_callback(stream_, &OnRead, this);
+
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
+    // Small fragments keep the read position moving in steps of tens of milliseconds.
+    size_t fragment = pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &spec);
+    attr.fragsize = static_cast<uint32_t>(std::max<size_t>(fragment - fragment % blockAlign, blockAlign));
+    int flags = PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY;
+    if (!source_.empty()) flags |= PA_STREAM_DONT_MOVE;
+    if (pa_stream_connect_record(stream_, source_.empty() ? nullptr : source_.c_str(), &attr,
+                                 static_cast<pa_stream_flags_t>(flags)) < 0)
+        return Error("Cannot connect the record stream: " + connection_->ErrorText());
+    connection_->WaitUntil(&StreamSettled, this);
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+        if (!CheckHealthy()) return false;
+        return Error("The sound server did not set up the record stream in time");
+    }
+    return true;
+}
+
+bool PulseCaptureDevice::SetNotificationPositions(const uint32_t* offsets, NamedEvent* const* events, size_t count) {
+    PulseConnection::Lock lock(*connection_);
+    if (!CheckHealthy()) return false;
+    if (!ring_) return Error("Notification positions need a capture buffer first");
+    if (!ring_->SetNotifications(offsets, events, count))
+        return Error("A notification position lies outside the capture buffer or has no event");
+    return true;
+}
+
+bool PulseCaptureDevice::Start() {
+    // Waiting for the server while a region is locked would block the fill for good.
+    if (locked_ > 0) return Error("Start while a region of the capture buffer is locked");
+    PulseConnection::Lock lock(*connection_);
+    if (!CheckHealthy()) return false;
+    if (!stream_) return Error("Start needs a capture buffer first");
+    if (running_) return true;
+    // Anything the server still holds from before the last stop is not wanted.
+    if (!connection_->Finish(pa_stream_flush(stream_, nullptr, nullptr)))
+        return CheckHealthy() ? Error("The sound server did not flush the record stream") : false;
+    running_ = true;
+    stopping_ = false;
+    received_ = 0;
+    awaitingFirst_ = true;
+    startedAt_ = pa_rtclock_now();
+    // Until the first sound arrives, a timer keeps the position moving with the clock.
+    gapTimer_ = pa_context_rttime_new(connection_->Context(), startedAt_ + kFragmentMs * PA_USEC_PER_MSEC,
+                                      &OnGapTimer, this);
+    if (!connection_->Finish(pa_stream_cork(stream_, 0, nullptr, nullptr))) {
+        running_ = false;
+        EndGap();
+        return CheckHealthy() ? Error("The sound server did not start the record stream") : false;
+    }
+    return true;
+}
+
+bool PulseCaptureDevice::Stop() {
+    // Waiting for the server while a region is locked would block the fill for good.
+    if (locked_ > 0) return Error("Stop while a region of the capture buffer is locked");
+    PulseConnection::Lock lock(*connection_);
+    if (!CheckHealthy()) return false;
+    if (!stream_) return Error("Stop needs a capture buffer first");
+    if (!running_) return true;
+    // The source has sent nothing since Start: the time until now was silent.
+    if (awaitingFirst_) FillGap(0);
+    EndGap();
+    // Sound captured up to now is still on its way (the source's buffer, one fragment
+    // in transit): take it, but nothing after it.
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (connection_->Finish(pa_stream_update_timing_info(stream_, nullptr, nullptr)) &&
+        pa_stream_get_latency(stream_, &latency, &negative) == 0 && !negative) {
+        // A source that claims more (one that makes its sound ahead of time, say) is
+        // held to what a real device can have in flight.
+        latency = std::min<pa_usec_t>(latency, kStopKeepMaxMs * PA_USEC_PER_MSEC);
+        size_t pending = pa_usec_to_bytes(latency, pa_stream_get_sample_spec(stream_));
+        stopTarget_ = received_ + (pending - pending % blockAlign_);
+        stopping_ = true;
+        const uint64_t waitMs = latency / PA_USEC_PER_MSEC + 200;
+        connection_->WaitUntil(&StopReached, this, static_cast<uint32_t>(std::min<uint64_t>(waitMs, kStopWaitMaxMs)));
+    }
+    running_ = false;
+    stopping_ = false;
+    if (!CheckHealthy()) return false;
+    if (!connection_->Finish(pa_stream_cork(stream_, 1, nullptr, nullptr)))
+        return CheckHealthy() ? Error("The sound server did not stop the record stream") : false;
+    ring_->NotifyStop();
+    return true;
+}
+
+bool PulseCaptureDevice::GetReadPosition(uint32_t* position) {
+    if (!position) return Error("GetReadPosition needs a place for the position");
+    if (failed_.load(std::memory_order_acquire)) {
+        PulseConnection::Lock lock(*connection_);
+        return CheckHealthy();
+    }
+    if (!ring_) return Error("There is no capture buffer");
+    *position = ring_->WritePosition();
+    return true;
+}
+
+bool PulseCaptureDevice::Lock(uint32_t offset, uint32_t length, void** region1, uint32_t* length1,
+                              void** region2, uint32_t* length2) {
+    if (!region1 || !length1) return Error("Lock needs places for the first region");
+    if (!ring_) return Error("There is no capture buffer");
+    const uint32_t size = ring_->Size();
+    if (offset >= size || length > size)
+        return Error("Lock of " + std::to_string(length) + " bytes at " + std::to_string(offset) +
+                     " does not fit a capture buffer of " + std::to_string(size) + " bytes");
+    pa_threaded_mainloop_lock(connection_->Mainloop());
+    if (!CheckHealthy()) {
+        pa_threaded_mainloop_unlock(connection_->Mainloop());
+        return false;
+    }
+    // The fill runs under the same lock, so the bytes stay put until Unlock.
+    ++locked_;
+    const uint32_t first = std::min(length, size - offset);
+    *region1 = ring_->Data() + offset;
+    *length1 = first;
+    if (region2) *region2 = first < length ? ring_->Data() : nullptr;
+    if (length2) *length2 = length - first;
+    if (first < length && (!region2 || !length2)) {
+        --locked_;
+        pa_threaded_mainloop_unlock(connection_->Mainloop());
+        return Error("Lock wraps around but has no place for the second region");
+    }
+    return true;
+}
+
+bool PulseCaptureDevice::Unlock(void* region1, uint32_t length1, void* region2, uint32_t length2) {
+    if (locked_ == 0) return Error("Unlock without Lock");
+    const uint8_t* begin = ring_->Data();
+    const uint8_t* end = begin + ring_->Size();
+    auto inside = [&](void* region, uint32_t length) {
+        auto* p = static_cast<const uint8_t*>(region);
+        return !region ? length == 0 : (p >= begin && p + length <= end);
+    };
+    --locked_;
+    pa_threaded_mainloop_unlock(connection_->Mainloop());
+    if (!inside(region1, length1) || !inside(region2, length2))
+        return Error("Unlock of a region outside the capture buffer");
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,225 @@
+// links: korvid tavrec_support_Recording tavrec_support_MediaProbe tavrec_platform_x11 tavrec_platform_sync
+// The exported functions' parameter and state rules, the frame format, and the
+// control events' protocol.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/NamedEvent.h"
+#include "platform/XDisplay.h"
+#include "tests/support/MediaProbe.h"
+#include "tests/support/Recording.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testkit::LastErrorText;
+using testkit::Recording;
+
+uint32_t Root()
+{
+    auto display = platform::XDisplay::Open();
+    return display ? display->Root() : 0;
+}
+
+TEST(CaptureInterface, RefusesMissingOrBusyRecords)
+{
+    int32_t capacity = 0;
+    GetMyLastError(&capacity);
+    EXPECT_EQ(capacity, 256);
+
+    EXPECT_FALSE(InitializeScreenCapture(nullptr));
+    EXPECT_EQ(LastErrorText(), "Initialize param error");
+
+    CaptureContext context{};
+    EXPECT_FALSE(InitializeScreenCapture(&context));
+    EXPECT_EQ(LastErrorText(), "Setting param error");
+
+    testkit::TempDir dir;
+    Recording busy(Root(), dir.File("busy.avi"), 10);
+    busy.context.State = StateRecording;
+    EXPECT_FALSE(busy.Initialize());
+    EXPECT_EQ(LastErrorText(), "Setting param error");
+    busy.context.State = StateIdle;
+
+    // A frame rate of 0 would divide by zero in the video thread.
+    Recording still(Root(), dir.File("still.avi"), 0);
+    EXPECT_FALSE(still.Initialize());
+    EXPECT_EQ(LastErrorText(), "Setting param error");
+    Recording tooFast(Root(), dir.File("fast.avi"), 1001);
+    EXPECT_FALSE(tooFast.Initialize());
+    EXPECT_EQ(LastErrorText(), "Setting param error");
+}
+
+TEST(CaptureInterface, FailuresOfTheControlThreadLeaveTheRecordIdle)
+{
+    testkit::TempDir dir;
+    Recording open(Root(), dir.File("open.avi"), 10);
+    int dummy = 0;
+    open.context.AviFile = &dummy;
+    EXPECT_FALSE(open.Initialize());
+    EXPECT_EQ(LastErrorText(), "Failed to create video file, file might not be closed");
+    EXPECT_EQ(open.State(), static_cast<uint32_t>(StateIdle));
+    EXPECT_EQ(open.context.ControlThread, nullptr);
+    EXPECT_EQ(open.context.RunEvent, nullptr);
+    EXPECT_EQ(open.context.StopEvent, nullptr);
+    EXPECT_EQ(open.context.ReserveEvent, nullptr);
+    EXPECT_EQ(open.context.AviFile, &dummy) << "a file the library did not open is left alone";
+    open.context.AviFile = nullptr;
+
+    Recording nowhere(Root(), dir.File("no/such/folder/x.avi"), 10);
+    EXPECT_FALSE(nowhere.Initialize());
+    EXPECT_EQ(LastErrorText(), "Failed to create video file");
+    EXPECT_EQ(nowhere.State(), static_cast<uint32_t>(StateIdle));
+    EXPECT_FALSE(platform::NamedEvent::OpenExisting("MM2_REC_RUN")) << "the events are closed again";
+
+    // No thread enabled: the file is opened and closed again, nothing runs on.
+    Recording nothing(Root(), dir.File("nothing.avi"), 10);
+    nothing.options.VideoEnabled = 0;
+    nothing.Initialize();
+    ASSERT_TRUE(nothing.WaitUntilIdle(5s));
+    EXPECT_TRUE(nothing.Stop());
+}
+
+TEST(CaptureInterface, StopOnAnIdleRecordReturnsTrue)
+{
+    CaptureOptions options{};
+    CaptureContext context{};
+    context.Options = &options;
+    EXPECT_TRUE(StopRecording(&context));
+    EXPECT_EQ(context.ControlThread, nullptr);
+    EXPECT_FALSE(StartRecording(&context)) << "not recording";
+    EXPECT_FALSE(PauseRecording(&context)) << "no event to toggle";
+}
+
+TEST(CaptureInterface, NothingIsCapturedBeforeStartAndPauseTogglesTheRunEvent)
+{
+    testkit::TempDir dir;
+    {
+        Recording idle(Root(), dir.File("idle.avi"), 10);
+        ASSERT_TRUE(idle.Initialize()) << LastErrorText();
+        EXPECT_EQ(idle.State(), static_cast<uint32_t>(StateRecording));
+        EXPECT_NE(idle.context.ControlThreadId, 0u);
+        std::this_thread::sleep_for(500ms);
+        ASSERT_TRUE(idle.Stop());
+        EXPECT_EQ(idle.context.ControlThread, nullptr);
+    }
+    auto packets = testkit::ProbePackets(dir.File("idle.avi"), 0);
+    EXPECT_TRUE(packets.empty()) << packets.size() << " frames before StartRecording";
+
+    Recording toggled(Root(), dir.File("toggled.avi"), 10);
+    ASSERT_TRUE(toggled.Initialize()) << LastErrorText();
+    auto run = platform::NamedEvent::OpenExisting("MM2_REC_RUN");
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->State(), 0);
+    EXPECT_TRUE(toggled.Pause()) << "sets the reset event: capture starts";
+    EXPECT_EQ(run->State(), 1);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(toggled.Pause());
+    EXPECT_EQ(run->State(), 0);
+    EXPECT_TRUE(toggled.Pause());
+    EXPECT_EQ(run->State(), 1);
+    EXPECT_TRUE(toggled.Start());
+    ASSERT_TRUE(toggled.Stop());
+    run.reset();
+    packets = testkit::ProbePackets(dir.File("toggled.avi"), 0);
+    EXPECT_GE(packets.size(), 3u);
+}
+
+TEST(CaptureInterface, AnotherHoldersStopRequestEndsTheRecordingByItself)
+{
+    testkit::TempDir dir;
+    Recording recording(Root(), dir.File("remote.avi"), 10);
+    std::string error;
+    ASSERT_TRUE(recording.Begin(&error)) << error;
+    std::this_thread::sleep_for(300ms);
+    auto stop = platform::NamedEvent::OpenExisting("MM2_REC_STOP");
+    auto run = platform::NamedEvent::OpenExisting("MM2_REC_RUN");
+    ASSERT_TRUE(stop && run);
+    stop->Set();
+    run->Set();
+    ASSERT_TRUE(recording.WaitUntilIdle(5s));
+    stop.reset();
+    run.reset();
+    EXPECT_TRUE(recording.Stop());
+    EXPECT_GE(testkit::ProbePackets(dir.File("remote.avi"), 0).size(), 2u);
+}
+
+TEST(CaptureInterface, ReserveEventEndsTheRecordingWithFailure)
+{
+    testkit::TempDir dir;
+    Recording recording(Root(), dir.File("reserve.avi"), 10);
+    std::string error;
+    ASSERT_TRUE(recording.Begin(&error)) << error;
+    auto reserve = platform::NamedEvent::OpenExisting("MM2_REC_RESERVE");
+    ASSERT_TRUE(reserve);
+    reserve->Set();
+    ASSERT_TRUE(recording.WaitUntilIdle(5s));
+    reserve.reset();
+    EXPECT_TRUE(recording.Stop()) << "Idle already: true";
+}
+
+TEST(CaptureInterface, StreamNameBufferTakesUpToSixtyFourCharacters)
+{
+    // Nothing reads the buffer back; the call must accept short, long and empty names.
+    SetStreamName(reinterpret_cast<const uint16_t*>(u"Screen"));
+    std::u16string longName(80, u'x');
+    SetStreamName(reinterpret_cast<const uint16_t*>(longName.c_str()));
+    SetStreamName(nullptr);
+}
+
+// The frame format at the session's depth; run at several depths by the test below.
+TEST(BitmapInformationAtDepth, MatchesTheScreen)
+{
+    const char* expected = std::getenv("TAVREC_EXPECT_BPP");
+    if (!expected)
+        GTEST_SKIP() << "runs inside a session of a given depth";
+    const int bits = std::atoi(expected);
+    BitmapInfoHeader* info = nullptr;
+    const int32_t result = GetBitmapInformation(Root(), &info);
+    if (bits < 8) {
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(info, nullptr);
+        return;
+    }
+    ASSERT_EQ(result, 1);
+    ASSERT_NE(info, nullptr);
+    auto display = platform::XDisplay::Open();
+    const int width = display->ScreenWidth(), height = display->ScreenHeight();
+    EXPECT_EQ(info->biSize, 40u);
+    EXPECT_EQ(info->biWidth, width);
+    EXPECT_EQ(info->biHeight, height);
+    EXPECT_EQ(info->biPlanes, 1);
+    EXPECT_EQ(info->biBitCount, bits);
+    EXPECT_EQ(info->biCompression, 0u);
+    EXPECT_EQ(info->biSizeImage, static_cast<uint32_t>(((width * bits + 31) & ~31) / 8 * height));
+    EXPECT_EQ(info->biClrUsed, bits == 8 ? 256u : 0u);
+    // A block passed in again is freed and replaced.
+    BitmapInfoHeader* again = info;
+    EXPECT_EQ(GetBitmapInformation(0, &again), 1);
+    ReleaseBitmapInfo(again);
+    ReleaseBitmapInfo(nullptr);
+}
+
+TEST(BitmapInformation, AtTwentyFourSixteenAndEightBitDepths)
+{
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    for (const auto& [screen, bpp] : {std::pair{"640x480x24", "32"}, {"640x480x16", "16"}, {"640x480x8", "8"}}) {
+        const std::string env = std::string("TAVREC_SCREEN=") + screen;
+        const std::string expect = std::string("TAVREC_EXPECT_BPP=") + bpp;
+        int code = -1;
+        std::string errors;
+        const std::string out = testkit::RunCapture(
+            {"env", env, expect, "TAVREC_SESSION_QUIET=1", TAVREC_SOURCE_DIR "/tests/desktop-session.sh",
+             self, "--gtest_filter=BitmapInformationAtDepth.*"},
+            &code, &errors);
+        EXPECT_EQ(code, 0) << screen << "\n" << out << errors;
+        EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << screen << "\n" << out;
+    }
+}
+
+}  // namespace

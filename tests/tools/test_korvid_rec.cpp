@@ -1,0 +1,197 @@
+// links: tavrec_support_MediaProbe
+// korvid-rec and tavrec-ctl as a user runs them.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/support/MediaProbe.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kRec = TAVREC_BINARY_DIR "/bin/korvid-rec";
+const std::string kCtl = TAVREC_BINARY_DIR "/bin/tavrec-ctl";
+
+// A program started in the background with extra environment variables.
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {})
+    {
+        std::vector<char*> args, env;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        for (char** e = environ; *e; ++e)
+            env.push_back(*e);
+        for (const auto& e : extraEnv)
+            env.push_back(const_cast<char*>(e.c_str()));
+        env.push_back(nullptr);
+        if (posix_spawnp(&pid_, args[0], nullptr, nullptr, args.data(), env.data()) != 0)
+            pid_ = -1;
+    }
+    ~Child()
+    {
+        if (pid_ > 0 && !done_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool Running() const { return pid_ > 0; }
+    void Signal(int signal) { kill(pid_, signal); }
+    // Exit code, or -1 when it did not end in time or was killed.
+    int Wait(std::chrono::milliseconds timeout)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        int status = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                done_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool done_ = false;
+};
+
+std::string Ctl(const std::string& command, int* code)
+{
+    return testkit::RunCapture({kCtl, command}, code);
+}
+
+// Waits until tavrec-ctl sees a recording.
+bool WaitForRecording()
+{
+    for (int i = 0; i < 100; ++i) {
+        int code = -1;
+        if (Ctl("status", &code) == "recording\n")
+            return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+TEST(KorvidRec, HelpAndBadArguments)
+{
+    int code = -1;
+    const std::string help = testkit::RunCapture({kRec, "--help"}, &code);
+    EXPECT_EQ(code, 0);
+    for (const char* option : {"--window", "--fps", "--codec", "--seconds", "--list-codecs", "--help"})
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+
+    std::string errors;
+    testkit::RunCapture({kRec, "--fps", "0", "x.avi"}, &code, &errors);
+    EXPECT_EQ(code, 2);
+    EXPECT_NE(errors.find("--fps"), std::string::npos);
+    testkit::RunCapture({kRec, "--bogus"}, &code, &errors);
+    EXPECT_EQ(code, 2);
+    testkit::RunCapture({kRec}, &code, &errors);
+    EXPECT_EQ(code, 2);
+    EXPECT_NE(errors.find("no output file"), std::string::npos);
+    testkit::RunCapture({kRec, "--window", "0x7fffffff", "x.avi"}, &code, &errors);
+    EXPECT_EQ(code, 2);
+    EXPECT_NE(errors.find("no such window"), std::string::npos);
+
+    const std::string codecs = testkit::RunCapture({kRec, "--list-codecs"}, &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(codecs.find("\n"), std::string::npos) << "at least one codec";
+}
+
+TEST(KorvidRec, RecordsForTheGivenSecondsAndStopsOnSigterm)
+{
+    testkit::TempDir dir;
+    int code = -1;
+    std::string errors;
+    testkit::RunCapture({kRec, "--fps", "10", "--seconds", "1.5", dir.File("timed.avi")}, &code, &errors);
+    ASSERT_EQ(code, 0) << errors;
+    EXPECT_NEAR(testkit::ProbeDuration(dir.File("timed.avi")), 1.5, 0.35);
+
+    Child rec({kRec, "--fps", "10", dir.File("term.avi")});
+    ASSERT_TRUE(WaitForRecording());
+    std::this_thread::sleep_for(800ms);
+    rec.Signal(SIGTERM);
+    EXPECT_EQ(rec.Wait(10s), 0);
+    EXPECT_GE(testkit::ProbePackets(dir.File("term.avi"), 0).size(), 5u);
+
+    // A file that cannot be created is reported with the library's text.
+    testkit::RunCapture({kRec, "--seconds", "1", dir.File("missing/x.avi")}, &code, &errors);
+    EXPECT_EQ(code, 1);
+    EXPECT_NE(errors.find("Failed to create video file"), std::string::npos) << errors;
+}
+
+TEST(TavrecCtl, PausesResumesAndStopsARunningRecorder)
+{
+    int code = -1;
+    EXPECT_EQ(Ctl("status", &code), "no recording\n");
+    EXPECT_EQ(code, 1);
+    Ctl("stop", &code);
+    EXPECT_EQ(code, 1) << "nothing to stop";
+    Ctl("bogus", &code);
+    EXPECT_EQ(code, 2);
+
+    testkit::TempDir dir;
+    Child rec({kRec, "--fps", "10", dir.File("ctl.avi")});
+    ASSERT_TRUE(WaitForRecording());
+    const auto t0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(1s);
+    Ctl("pause", &code);
+    EXPECT_EQ(code, 0);
+    const auto t1 = std::chrono::steady_clock::now();
+    EXPECT_EQ(Ctl("status", &code), "paused\n");
+    std::this_thread::sleep_for(1500ms);
+    Ctl("resume", &code);
+    EXPECT_EQ(code, 0);
+    const auto t2 = std::chrono::steady_clock::now();
+    EXPECT_EQ(Ctl("status", &code), "recording\n");
+    std::this_thread::sleep_for(1s);
+    Ctl("stop", &code);
+    EXPECT_EQ(code, 0);
+    const auto t3 = std::chrono::steady_clock::now();
+    EXPECT_EQ(rec.Wait(10s), 0) << "stopped from outside: a normal end";
+    const double recorded = std::chrono::duration<double>((t1 - t0) + (t3 - t2)).count();
+    EXPECT_NEAR(testkit::ProbeDuration(dir.File("ctl.avi")), recorded, 0.25);
+    EXPECT_EQ(Ctl("status", &code), "no recording\n");
+}
+
+TEST(KorvidRec, ARecordingGoesOnAcrossTheTickCountersWrap)
+{
+    // Start the library's tick count one second before it wraps at 2^32 ms.
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    const uint32_t offset = static_cast<uint32_t>(0x100000000ull - (ms & 0xFFFFFFFFull) - 1000);
+    testkit::TempDir dir;
+    Child rec({kRec, "--fps", "10", "--seconds", "3", dir.File("wrap.avi")},
+              {"TAVREC_TICK_OFFSET_MS=" + std::to_string(offset)});
+    EXPECT_EQ(rec.Wait(20s), 0);
+    const auto packets = testkit::ProbePackets(dir.File("wrap.avi"), 0);
+    EXPECT_GE(packets.size(), 25u) << "the recording must not end at the wrap";
+}
+
+TEST(KorvidRec, AWriteFailureEndsTheRecorderWithTheLibrarysMessage)
+{
+    testkit::TempDir dir;
+    int code = -1;
+    std::string errors;
+    testkit::RunCapture({"prlimit", "--fsize=3000000", kRec, "--fps", "10", "--seconds", "20", dir.File("full.avi")},
+                        &code, &errors);
+    EXPECT_EQ(code, 1);
+    EXPECT_NE(errors.find("Write video data error"), std::string::npos) << errors;
+    EXPECT_FALSE(testkit::ProbeStreams(dir.File("full.avi")).empty()) << "the file stays readable";
+}
+
+}  // namespace
