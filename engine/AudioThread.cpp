@@ -173,9 +173,13 @@ uint32_t AudioCapture::Run()
 {
     platform::NamedEvent* run = RunEvent(context_);
     platform::NamedEvent* stop = StopEvent(context_);
-    std::array<platform::NamedEvent*, kNotifications> events;
+    // The sixteen notifications, and the stop request: a stop is seen at once rather
+    // than at the next notification, so that the sound ends where the video ends (and
+    // the caller waits no longer than the final flush).
+    std::array<platform::NamedEvent*, kNotifications + 1> events;
     for (size_t i = 0; i < kNotifications; ++i)
         events[i] = notifications_[i].get();
+    events[kNotifications] = stop;
 
     for (;;) {
         const int running = run->State();
@@ -197,8 +201,11 @@ uint32_t AudioCapture::Run()
         if (stopping == 1)
             return StopAndFlush() ? 0 : 1;  // the last chunk
 
-        if (platform::NamedEvent::WaitAny(events.data(), events.size()) < 0)
+        const int woken = platform::NamedEvent::WaitAny(events.data(), events.size());
+        if (woken < 0)
             return 1;
+        if (woken == static_cast<int>(kNotifications))
+            return StopAndFlush() ? 0 : 1;  // the last chunk
         if (!Drain() || !Write())
             return 1;
     }

@@ -18,6 +18,7 @@
 #include "platform/CodecManager.h"
 #include "platform/NamedEvent.h"
 #include "platform/XDisplay.h"
+#include "settings/AudioDevices.h"
 
 namespace {
 
@@ -43,7 +44,15 @@ void PrintHelp()
         "                                  (default \"Uncompress\")\n"
         "  --seconds S                     stop after S seconds of wall time (default: run\n"
         "                                  until Ctrl-C, SIGTERM or 'tavrec-ctl stop')\n"
+        "  --audio DEVICE                  also record sound from the capture device with\n"
+        "                                  that description, exactly as --list-audio prints\n"
+        "                                  it; \"\" (or a text no device has) records the\n"
+        "                                  default source. Without --audio: no sound\n"
+        "  --audio-format RATE:CHANNELS:BITS  PCM format of the sound, e.g. 44100:2:16\n"
+        "                                  (default 22050:2:16; BITS 8 or 16)\n"
         "  --list-codecs                   print the compressor descriptions and exit\n"
+        "  --list-audio                    print the capture devices, each followed by its\n"
+        "                                  formats, and exit\n"
         "  --help                          show this text and exit\n"
         "\n"
         "While recording on a terminal, elapsed time, frames stored and frames dropped are\n"
@@ -60,6 +69,21 @@ int ListCodecs()
         for (char16_t c : info.description)
             text += c < 0x80 ? static_cast<char>(c) : '?';
         std::printf("%s\n", text.c_str());
+    }
+    return 0;
+}
+
+int ListAudio()
+{
+    const settings::AudioDeviceList devices = settings::EnumerateAudioDevices();
+    if (devices.empty()) {
+        std::fprintf(stderr, "korvid-rec: no sound capture device (is a PulseAudio server running?)\n");
+        return 1;
+    }
+    for (const auto& device : devices) {
+        std::printf("%s\n", device.Description.c_str());
+        for (const auto& format : device.Formats)
+            std::printf("    %s\n", settings::FormatText(format).c_str());
     }
     return 0;
 }
@@ -171,6 +195,9 @@ int main(int argc, char** argv)
     std::string codec = "Uncompress";
     double seconds = 0;
     std::string file;
+    bool withAudio = false;
+    std::string audio;
+    WaveFormatEx audioFormat = settings::PcmFormat(22050, 2, 16);
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -186,6 +213,27 @@ int main(int argc, char** argv)
             return 0;
         } else if (arg == "--list-codecs") {
             return ListCodecs();
+        } else if (arg == "--list-audio") {
+            return ListAudio();
+        } else if (arg == "--audio") {
+            audio = value("--audio");
+            withAudio = true;
+            if (audio.size() > 63) {
+                std::fprintf(stderr, "korvid-rec: --audio: a device description has at most 63 bytes\n");
+                return 2;
+            }
+        } else if (arg == "--audio-format") {
+            const std::string text = value("--audio-format");
+            unsigned rate = 0, channels = 0, bits = 0;
+            char extra = 0;
+            if (std::sscanf(text.c_str(), "%u:%u:%u%c", &rate, &channels, &bits, &extra) != 3 || rate < 1000 ||
+                rate > 192000 || channels < 1 || channels > 2 || (bits != 8 && bits != 16)) {
+                std::fprintf(stderr,
+                             "korvid-rec: --audio-format must be RATE:CHANNELS:BITS, RATE 1000 to 192000, "
+                             "CHANNELS 1 or 2, BITS 8 or 16 (e.g. 22050:2:16)\n");
+                return 2;
+            }
+            audioFormat = settings::PcmFormat(rate, static_cast<uint16_t>(channels), static_cast<uint16_t>(bits));
         } else if (arg == "--window") {
             window = value("--window");
         } else if (arg == "--fps") {
@@ -274,6 +322,11 @@ int main(int argc, char** argv)
     options.NotifyWindow = notify.Id();
     options.VideoEnabled = 1;
     options.FramesPerSecond = static_cast<uint32_t>(fps);
+    if (withAudio) {
+        options.AudioEnabled = 1;
+        std::strcpy(options.AudioDeviceName, audio.c_str());
+        options.AudioFormat = audioFormat;
+    }
 
     FrameCounter counter;
     counter.fps = options.FramesPerSecond;

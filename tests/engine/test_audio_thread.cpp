@@ -1,4 +1,4 @@
-// links: korvid_internal tavrec_support_MediaProbe tavrec_support_RiffReader
+// links: korvid_internal tavrec_support_MediaProbe tavrec_support_RiffReader tavrec_support_TestWindow
 // The audio capture thread driven by a scripted capture device: what it drains,
 // what it writes, and how it fails.
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include "platform/NamedEvent.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/RiffReader.h"
+#include "tests/support/TestWindow.h"
 
 namespace {
 
@@ -261,6 +262,13 @@ TEST_F(AudioThreadTest, PauseFlushesAndStopsTheBufferAndStopWhilePausedEndsWithS
 
 TEST_F(AudioThreadTest, DeviceWithoutFormatsFailsWithTheDeviceText)
 {
+    testsupport::TestWindowOptions windowOptions;
+    windowOptions.overrideRedirect = true;
+    auto window = testsupport::TestWindow::Create(windowOptions);
+    ASSERT_TRUE(window);
+    options_.NotifyWindow = window->Id();
+    options_.VideoEnabled = 1;  // the video thread runs already when the audio thread fails
+    options_.CaptureWindow = window->Id();
     source_.script.formats = 0;
     EXPECT_FALSE(InitializeScreenCapture(&context_));
     EXPECT_EQ(LastError(),
@@ -269,6 +277,13 @@ TEST_F(AudioThreadTest, DeviceWithoutFormatsFailsWithTheDeviceText)
     EXPECT_EQ(context_.State, static_cast<uint32_t>(StateIdle));
     EXPECT_EQ(context_.ControlThread, nullptr);
     EXPECT_EQ(context_.AviFile, nullptr);
+    const auto message = window->WaitForMessage(std::chrono::seconds(5));
+    ASSERT_TRUE(message.has_value()) << "CaptureErrorMessage was not posted";
+    EXPECT_EQ(message->message, static_cast<uint32_t>(CaptureErrorMessage));
+    // The video thread was stopped before the file was completed: its stream is there.
+    testsupport::RiffReader reader;
+    ASSERT_TRUE(reader.Open(options_.FileName)) << reader.LastError();
+    EXPECT_EQ(reader.Streams().size(), 2u);
 }
 
 TEST_F(AudioThreadTest, DeviceIsFoundByExactDescriptionAndTheLastMatchWins)

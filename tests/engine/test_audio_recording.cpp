@@ -1,0 +1,216 @@
+// links: korvid tavrec_support_Recording tavrec_support_RiffReader tavrec_support_MediaProbe tavrec_platform_x11
+// Recordings with sound from the session's PulseAudio server: a tone played into the
+// null sink is recorded from its monitor (the default source).
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "platform/XDisplay.h"
+#include "tests/support/MediaProbe.h"
+#include "tests/support/Recording.h"
+#include "tests/support/RiffReader.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using testkit::Recording;
+
+// A sine tone written by sox and played into the default sink by paplay.
+class Tone {
+public:
+    Tone(const testkit::TempDir& dir, double seconds, int hz = 440)
+    {
+        file_ = dir.File("tone-" + std::to_string(hz) + ".wav");
+        int code = -1;
+        testkit::RunCapture({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", file_, "synth",
+                             std::to_string(seconds), "sine", std::to_string(hz), "vol", "0.5"},
+                            &code);
+        EXPECT_EQ(code, 0) << "sox could not make the tone";
+    }
+    ~Tone() { Wait(); }
+    void Play()
+    {
+        char* argv[] = {const_cast<char*>("paplay"), file_.data(), nullptr};
+        if (posix_spawnp(&pid_, "paplay", nullptr, nullptr, argv, environ) != 0)
+            pid_ = -1;
+    }
+    void Wait()
+    {
+        if (pid_ > 0)
+            waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    std::string file_;
+    pid_t pid_ = -1;
+};
+
+uint32_t Root()
+{
+    auto display = platform::XDisplay::Open();
+    return display ? display->Root() : 0;
+}
+
+// Mono mix of interleaved stereo samples, scaled to [-1, 1].
+std::vector<double> Mono(const std::vector<int16_t>& samples, int channels)
+{
+    std::vector<double> mono(samples.size() / channels);
+    for (size_t i = 0; i < mono.size(); ++i) {
+        double sum = 0;
+        for (int c = 0; c < channels; ++c)
+            sum += samples[i * channels + c];
+        mono[i] = sum / channels / 32768.0;
+    }
+    return mono;
+}
+
+double Rms(const std::vector<double>& s, size_t from, size_t to)
+{
+    double sum = 0;
+    for (size_t i = from; i < to; ++i)
+        sum += s[i] * s[i];
+    return to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0;
+}
+
+// Frequency from the rising zero crossings between from and to.
+double Frequency(const std::vector<double>& s, size_t from, size_t to, int rate)
+{
+    size_t first = 0, last = 0, crossings = 0;
+    for (size_t i = from + 1; i < to; ++i)
+        if (s[i - 1] < 0 && s[i] >= 0) {
+            if (crossings == 0)
+                first = i;
+            last = i;
+            ++crossings;
+        }
+    return crossings > 1 ? (crossings - 1) * static_cast<double>(rate) / static_cast<double>(last - first) : 0;
+}
+
+class AudioRecording : public ::testing::Test {
+protected:
+    Recording& Make(const std::string& name, uint32_t fps = 15)
+    {
+        recording_ = std::make_unique<Recording>(Root(), dir_.File(name), fps);
+        recording_->options.AudioEnabled = 1;
+        recording_->options.AudioFormat = WaveFormatEx{1, 2, 22050, 88200, 4, 16, 0};
+        return *recording_;
+    }
+
+    testkit::TempDir dir_;
+    std::unique_ptr<Recording> recording_;
+};
+
+TEST_F(AudioRecording, RecordsTheToneAsTheSecondStreamForAsLongAsTheVideo)
+{
+    Tone tone(dir_, 6);
+    tone.Play();
+    std::this_thread::sleep_for(500ms);
+    Recording& recording = Make("tone.avi");
+    ASSERT_TRUE(recording.Initialize()) << testkit::LastErrorText();
+    const auto t0 = std::chrono::steady_clock::now();
+    recording.Start();
+    std::this_thread::sleep_for(3500ms);
+    ASSERT_TRUE(recording.Stop()) << testkit::LastErrorText();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+
+    testsupport::RiffReader reader;
+    ASSERT_TRUE(reader.Open(recording.options.FileName)) << reader.LastError();
+    ASSERT_EQ(reader.Streams().size(), 2u);
+    EXPECT_EQ(reader.Streams()[0].header.type, TAVREC_FOURCC('v', 'i', 'd', 's'));
+    const auto& audio = reader.Streams()[1];
+    EXPECT_EQ(audio.header.type, TAVREC_FOURCC('a', 'u', 'd', 's'));
+    EXPECT_EQ(audio.header.handler, 0u);
+    EXPECT_EQ(audio.header.scale, 4u);
+    EXPECT_EQ(audio.header.sampleSize, 4u);
+    EXPECT_EQ(audio.header.rate, 88200u);
+    EXPECT_EQ(audio.header.initialFrames, 11u);
+    EXPECT_EQ(audio.header.quality, 0xFFFFFFFFu);
+    ASSERT_EQ(audio.format.size(), 18u);
+    EXPECT_EQ(std::memcmp(audio.format.data(), &recording.options.AudioFormat, 18), 0);
+
+    int channels = 0, rate = 0;
+    const auto samples = testkit::DecodeAudio(recording.options.FileName, &channels, &rate);
+    ASSERT_EQ(channels, 2);
+    ASSERT_EQ(rate, 22050);
+    const auto mono = Mono(samples, channels);
+    const double seconds = static_cast<double>(mono.size()) / rate;
+    const double video = reader.Streams()[0].header.length / 15.0;
+    EXPECT_NEAR(seconds, video, 0.2) << "the sound lasts as long as the video";
+    EXPECT_LT(seconds, wall + 0.1);
+    ASSERT_GT(mono.size(), static_cast<size_t>(rate * 2));
+    const size_t from = rate / 2, to = mono.size() - rate / 2;
+    EXPECT_NEAR(Frequency(mono, from, to, rate), 440.0, 440 * 0.02);
+    const double level = Rms(mono, from, to);
+    EXPECT_GT(level, 0.2);  // a 0.5 sine has an RMS of 0.35
+    EXPECT_LT(level, 0.5);
+}
+
+TEST_F(AudioRecording, AToneDuringThePauseIsNotRecordedAndStopWhilePausedSucceeds)
+{
+    Tone tone(dir_, 1.0, 660);
+    Recording& recording = Make("pause.avi");
+    ASSERT_TRUE(recording.Initialize()) << testkit::LastErrorText();
+    recording.Start();
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(recording.Pause());
+    // The pause takes effect at the next notification, at most a second later.
+    std::this_thread::sleep_for(1300ms);
+    tone.Play();
+    tone.Wait();  // the tone has been played by now
+    ASSERT_TRUE(recording.Pause());  // resume
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(recording.Pause());  // pause again, then stop while paused
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(recording.Stop()) << "stopping while paused ends with success";
+
+    int channels = 0, rate = 0;
+    const auto mono = Mono(testkit::DecodeAudio(recording.options.FileName, &channels, &rate), 2);
+    ASSERT_GT(mono.size(), static_cast<size_t>(rate));
+    EXPECT_LT(Rms(mono, 0, mono.size()), 0.01) << "the tone played during the pause was recorded";
+}
+
+TEST_F(AudioRecording, ADeviceNameThatMatchesNothingRecordsTheDefaultSource)
+{
+    Tone tone(dir_, 5);
+    tone.Play();
+    std::this_thread::sleep_for(500ms);
+    Recording& recording = Make("default.avi");
+    std::strcpy(recording.options.AudioDeviceName, "No such microphone");
+    std::string error;
+    ASSERT_TRUE(recording.Begin(&error)) << error;
+    std::this_thread::sleep_for(2500ms);
+    ASSERT_TRUE(recording.Stop());
+    int channels = 0, rate = 0;
+    const auto mono = Mono(testkit::DecodeAudio(recording.options.FileName, &channels, &rate), 2);
+    ASSERT_GT(mono.size(), static_cast<size_t>(rate));
+    EXPECT_GT(Rms(mono, rate / 4, mono.size() - rate / 4), 0.2);
+}
+
+TEST_F(AudioRecording, VideoAndSoundOfAHalfMinuteRecordingLastTheSame)
+{
+    Recording& recording = Make("sync.avi", 15);
+    std::string error;
+    ASSERT_TRUE(recording.Begin(&error)) << error;
+    std::this_thread::sleep_for(30s);
+    ASSERT_TRUE(recording.Stop());
+    testsupport::RiffReader reader;
+    ASSERT_TRUE(reader.Open(recording.options.FileName)) << reader.LastError();
+    ASSERT_EQ(reader.Streams().size(), 2u);
+    const double video = reader.Streams()[0].header.length / 15.0;
+    const double audio = reader.Streams()[1].header.length / 22050.0;
+    EXPECT_GT(video, 29.0);
+    // Both streams keep the same clock and end together.
+    EXPECT_NEAR(audio, video, 0.1);
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+// links: korvid_internal
+// How the two streams are described, and how a compressor is found by its description.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/StreamSetup.h"
+
+namespace {
+
+using korvid::BuildStreamInfo;
+using korvid::FindCodecByName;
+
+TEST(StreamSetup, VideoHeaderFollowsTheFrameFormatAndRate)
+{
+    CaptureOptions options{};
+    options.FramesPerSecond = 30;
+    BitmapInfoHeader format{40, 640, 480, 1, 32, 0, 640 * 480 * 4, 0, 0, 0, 0};
+    platform::AviStreamInfo info;
+    std::memset(&info, 0xAB, sizeof info);
+    ASSERT_EQ(BuildStreamInfo(platform::kStreamTypeVideo, &options, &format, &info), 1);
+    EXPECT_EQ(info.fccType, platform::kStreamTypeVideo);
+    EXPECT_EQ(info.fccHandler, 0u);
+    EXPECT_EQ(info.dwScale, 1u);
+    EXPECT_EQ(info.dwRate, 30u);
+    EXPECT_EQ(info.dwSuggestedBufferSize, 640u * 480 * 4);
+    EXPECT_EQ(info.dwQuality, 0xFFFFFFFFu);
+    EXPECT_EQ(info.dwSampleSize, 0u);
+    EXPECT_EQ(info.dwInitialFrames, 0u);
+    EXPECT_EQ(info.rcFrame.left, 0);
+    EXPECT_EQ(info.rcFrame.top, 0);
+    EXPECT_EQ(info.rcFrame.right, 640);
+    EXPECT_EQ(info.rcFrame.bottom, 480);
+    EXPECT_STREQ(info.szName, "Video");
+    for (size_t i = sizeof "Video"; i < sizeof info.szName; ++i)
+        ASSERT_EQ(info.szName[i], 0) << "the rest of the header is cleared";
+}
+
+TEST(StreamSetup, AudioHeaderCountsBlocksAndStartsThreeQuartersOfASecondEarly)
+{
+    CaptureOptions options{};
+    const WaveFormatEx stereo16{1, 2, 22050, 88200, 4, 16, 0};
+    platform::AviStreamInfo info;
+    for (const auto& [fps, initial] : {std::pair{15u, 11u}, {30u, 22u}, {4u, 3u}, {1u, 0u}}) {
+        options.FramesPerSecond = fps;
+        ASSERT_EQ(BuildStreamInfo(platform::kStreamTypeAudio, &options, &stereo16, &info), 1);
+        EXPECT_EQ(info.dwInitialFrames, initial) << fps << " fps";
+    }
+    EXPECT_EQ(info.fccType, platform::kStreamTypeAudio);
+    EXPECT_EQ(info.dwScale, 4u);
+    EXPECT_EQ(info.dwSampleSize, 4u);
+    EXPECT_EQ(info.dwRate, 88200u);
+    EXPECT_EQ(info.dwQuality, 0xFFFFFFFFu);
+    EXPECT_EQ(info.szName[0], 0) << "the audio stream has no name";
+}
+
+TEST(StreamSetup, RefusesMissingPointersAndUnknownKinds)
+{
+    CaptureOptions options{};
+    BitmapInfoHeader format{};
+    platform::AviStreamInfo info;
+    EXPECT_EQ(BuildStreamInfo(platform::kStreamTypeVideo, nullptr, &format, &info), -1);
+    EXPECT_EQ(BuildStreamInfo(platform::kStreamTypeVideo, &options, nullptr, &info), -1);
+    EXPECT_EQ(BuildStreamInfo(platform::kStreamTypeVideo, &options, &format, nullptr), -1);
+    EXPECT_EQ(BuildStreamInfo(TAVREC_FOURCC('t', 'x', 't', 's'), &options, &format, &info), -1);
+}
+
+TEST(StreamSetup, CompressorIsFoundByItsExactDescriptionOnly)
+{
+    BitmapInfoHeader format{40, 320, 240, 1, 32, 0, 320 * 240 * 4, 0, 0, 0, 0};
+    auto found = FindCodecByName(reinterpret_cast<const uint16_t*>(u"MJPEG (Motion JPEG)"), &format);
+    ASSERT_TRUE(found) << "this machine's libavcodec has an MJPEG encoder";
+    EXPECT_EQ(found->GetInfo().fccHandler, TAVREC_FOURCC('M', 'J', 'P', 'G'));
+    EXPECT_FALSE(FindCodecByName(reinterpret_cast<const uint16_t*>(u"mjpeg (motion jpeg)"), &format))
+        << "case matters";
+    EXPECT_FALSE(FindCodecByName(reinterpret_cast<const uint16_t*>(u"MJPEG (Motion JPEG) "), &format));
+    EXPECT_FALSE(FindCodecByName(reinterpret_cast<const uint16_t*>(u"MJPEG"), &format)) << "no prefix match";
+    EXPECT_FALSE(FindCodecByName(reinterpret_cast<const uint16_t*>(u"Uncompress"), &format));
+    EXPECT_FALSE(FindCodecByName(nullptr, nullptr));
+    // A compressor that refuses the frame format is passed over: H.261 takes only
+    // 176x144 and 352x288 pictures.
+    EXPECT_FALSE(FindCodecByName(reinterpret_cast<const uint16_t*>(u"H.261"), &format));
+    BitmapInfoHeader cif{40, 352, 288, 1, 32, 0, 352 * 288 * 4, 0, 0, 0, 0};
+    EXPECT_TRUE(FindCodecByName(reinterpret_cast<const uint16_t*>(u"H.261"), &cif));
+}
+
+}  // namespace
