@@ -11,7 +11,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 echo "== run.sh: checking packages"
 ./scripts/install-deps.sh
 echo "== run.sh: building (build/)"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs" --target korvid-rec tavrec-ctl
 
 if [ ! -x build/bin/korvid-rec ]; then

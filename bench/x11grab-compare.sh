@@ -37,15 +37,18 @@ cpu_of() {
     awk '{ split($1, u, /[ms]/); split($2, s, /[ms]/); print u[1] * 60 + u[2] + s[1] * 60 + s[2] }'
 }
 
-# packets FILE: "stored empty" video packet counts
+# packets FILE: "stored positions": frames with data, and stream positions (from the
+# stream header; ffprobe lists no packet for an empty chunk, i.e. a dropped frame)
 packets() {
-  ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$1" |
-    awk '{ if ($1 > 0) s++; else e++ } END { printf "%d %d\n", s, e }'
+  local stored positions
+  stored=$(ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$1" | awk '$1 > 0' | wc -l)
+  positions=$(ffprobe -v error -select_streams v:0 -show_entries stream=nb_frames -of csv=p=0 "$1")
+  echo "$stored ${positions:-$stored}"
 }
 
 row() {  # name tool cpu file dropped
   local name=$1 tool=$2 cpu=$3 file=$4 dropped=$5
-  read -r stored empty < <(packets "$file")
+  read -r stored _ < <(packets "$file")
   local expected=$((seconds * fps)) size
   size=$(stat -c %s "$file")
   local ms
@@ -66,12 +69,12 @@ run_pair() {  # label ourCodec ffmpegArgs...
   local label=$1 ours=$2; shift 2
   local cpu
   LOGFILE="$work/ours.log" cpu=$(LOGFILE="$work/ours.log" cpu_of "$rec" --fps "$fps" --seconds "$seconds" --codec "$ours" "$work/ours.avi")
-  read -r _ empty < <(packets "$work/ours.avi")
-  row "$label" korvid-rec "$cpu" "$work/ours.avi" "$empty"
+  read -r stored positions < <(packets "$work/ours.avi")
+  row "$label" korvid-rec "$cpu" "$work/ours.avi" $((positions - stored))
   cpu=$(LOGFILE="$work/ffmpeg.log" cpu_of ffmpeg -y -nostdin -f x11grab -framerate "$fps" -video_size 1920x1080 \
         -i "$DISPLAY" -t "$seconds" "$@" "$work/ffmpeg.avi")
   local dup
-  dup=$(grep -o 'dup=[0-9]*' "$work/ffmpeg.log" | tail -n 1 | cut -d= -f2)
+  dup=$(grep -o 'dup=[0-9]*' "$work/ffmpeg.log" | tail -n 1 | cut -d= -f2 || true)
   row "$label" ffmpeg "$cpu" "$work/ffmpeg.avi" "${dup:-0}"
   rm -f "$work/ours.avi" "$work/ffmpeg.avi"
 }

@@ -2,6 +2,10 @@
 // of the screen, lets the program draw on the frame (OnFrame), draws the cursor,
 // compresses the frame (or keeps it uncompressed) and writes it at the stream
 // position of its slot.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -66,6 +70,25 @@ private:
     int left_ = 0, top_ = 0, rows_ = 0;
     size_t rowBytes_ = 0;
 };
+
+// Copies a row of 32-bit pixels with their unused fourth byte set to 0xFF. Windows
+// ignores that byte of an uncompressed frame, but ffmpeg-based players read such a
+// stream as BGRA: with the byte left 0 they show the picture transparent, or black.
+void CopyRowOpaque(const uint8_t* src, uint8_t* dst, size_t pixels)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    for (; i + 4 <= pixels; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i), _mm_or_si128(v, opaque));
+    }
+#endif
+    for (; i < pixels; ++i) {
+        std::memcpy(dst + 4 * i, src + 4 * i, 3);
+        dst[4 * i + 3] = 0xFF;
+    }
+}
 
 // Milliseconds of recording time at which slot k begins: the first whole
 // millisecond e with e * fps / 1000 >= k.
@@ -193,8 +216,13 @@ bool VideoCapture::WriteFrame(uint32_t slot)
     // An uncompressed frame is stored with its rows bottom-up, as its format says.
     const size_t stride = static_cast<size_t>(frame_.Stride);
     const size_t bytes = std::min(stride, rowBytes_);
-    for (int row = 0; row < frame_.Height; ++row)
-        std::memcpy(&bottomUp_[(frame_.Height - 1 - row) * rowBytes_], frame_.Pixels + row * stride, bytes);
+    for (int row = 0; row < frame_.Height; ++row) {
+        uint8_t* out = &bottomUp_[(frame_.Height - 1 - row) * rowBytes_];
+        if (frame_.BitsPerPixel == 32)
+            CopyRowOpaque(frame_.Pixels + row * stride, out, static_cast<size_t>(frame_.Width));
+        else
+            std::memcpy(out, frame_.Pixels + row * stride, bytes);
+    }
     if (!stream_->Write(position, 1, bottomUp_.data(), bottomUp_.size(), TAVREC_AVIIF_KEYFRAME)) {
         ReportCaptureError(notify_, "Write video data error");
         return false;

@@ -43,7 +43,7 @@ enum {
 
 /* The frame handed to OnFrame: whatever is drawn into Pixels is recorded.
  * Rows run top-down, Stride bytes apart; (0, 0) is the top-left pixel. 32 bits
- * per pixel means B, G, R, 0 bytes; 16 means RGB 5-5-5. */
+ * per pixel means B, G, R and an unused byte; 16 means RGB 5-5-5. */
 typedef struct FrameSurface {
     uint8_t* Pixels;
     int32_t Width;

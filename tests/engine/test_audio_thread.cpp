@@ -35,7 +35,13 @@ public:
     };
 
     explicit ScriptedDevice(Script& script) : script_(script) { script_.opened = true; }
-    ~ScriptedDevice() override { StopTicker(); }
+    ~ScriptedDevice() override
+    {
+        StopTicker();
+        // The events belong to the audio thread, which closes them after the device.
+        std::lock_guard<std::mutex> guard(script_.lock);
+        script_.events.clear();
+    }
 
     bool GetFormats(uint32_t* formats) override
     {
@@ -154,15 +160,14 @@ protected:
     void Capture(uint32_t from, uint32_t to)
     {
         const int drains = source_.script.drains.load();
-        platform::NamedEvent* event = nullptr;
         {
             std::lock_guard<std::mutex> guard(source_.script.lock);
             for (uint32_t i = from; i < to; ++i)
                 source_.script.buffer[i % source_.script.buffer.size()] = static_cast<uint8_t>(i * 7 + 1);
             source_.script.readPosition = to % source_.script.buffer.size();
-            event = source_.script.events.at(1);
+            ASSERT_FALSE(source_.script.events.empty()) << "the audio thread has ended";
+            source_.script.events[1]->Set();
         }
-        event->Set();
         WaitFor([&] { return source_.script.drains.load() > drains; });
     }
 

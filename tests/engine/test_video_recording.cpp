@@ -199,6 +199,18 @@ TEST_F(VideoRecording, UncompressedStoresTheWindowPixelsBottomUpAsKeyFrames)
     const int64_t n = CounterOf(topDown, kWidth);
     ASSERT_GE(n, 0);
     EXPECT_EQ(Mismatches(*window_, topDown, static_cast<uint32_t>(n)), 0);
+    // The unused fourth byte is 0xFF, so that players reading the frame as BGRA show
+    // it opaque: ffmpeg decodes every pixel with full alpha.
+    size_t transparent = 0;
+    for (size_t i = 3; i < data.size(); i += 4)
+        transparent += data[i] != 0xFF;
+    EXPECT_EQ(transparent, 0u);
+    const auto rgba = testkit::DecodeVideo(file, "rgba", kWidth, kHeight, 4);
+    ASSERT_FALSE(rgba.empty());
+    size_t lowAlpha = 0;
+    for (size_t i = 3; i < rgba[0].size(); i += 4)
+        lowAlpha += rgba[0][i] != 0xFF;
+    EXPECT_EQ(lowAlpha, 0u);
 
     ExpectFramesArePictures(file, 15);
 }
