@@ -98,6 +98,18 @@ int Mismatches(const TestWindow& window, const std::vector<uint8_t>& frame, uint
     return bad;
 }
 
+// Records the window at 10 fps for `length` while it repaints every 40 ms.
+void RecordPainting(TestWindow& window, const std::string& file, std::chrono::milliseconds length,
+                    const std::u16string& codec = u"Uncompress")
+{
+    Painter painter(window, 40ms);
+    Recording recording(window.Id(), file, 10, codec);
+    std::string error;
+    ASSERT_TRUE(recording.Begin(&error)) << error;
+    std::this_thread::sleep_for(length);
+    ASSERT_TRUE(recording.Stop()) << testkit::LastErrorText();
+}
+
 class VideoRecording : public ::testing::Test {
 protected:
     void SetUp() override
@@ -142,14 +154,7 @@ protected:
 TEST_F(VideoRecording, UncompressedStoresTheWindowPixelsBottomUpAsKeyFrames)
 {
     const std::string file = File("raw.avi");
-    {
-        Painter painter(*window_, 40ms);
-        Recording recording(window_->Id(), file, 10);
-        std::string error;
-        ASSERT_TRUE(recording.Begin(&error)) << error;
-        std::this_thread::sleep_for(2s);
-        ASSERT_TRUE(recording.Stop()) << testkit::LastErrorText();
-    }
+    ASSERT_NO_FATAL_FAILURE(RecordPainting(*window_, file, 2s));
     testsupport::RiffReader reader;
     ASSERT_TRUE(reader.Open(file)) << reader.LastError();
     ASSERT_EQ(reader.Streams().size(), 1u);
@@ -234,14 +239,7 @@ void CheckCodecRecording(TestWindow& window, const std::string& file, const std:
     ASSERT_TRUE(reference->GetFormat(input, expectedFormat.data(), formatSize));
     const uint32_t handler = reference->GetInfo().fccHandler;
 
-    {
-        Painter painter(window, 40ms);
-        Recording recording(window.Id(), file, 10, description);
-        std::string error;
-        ASSERT_TRUE(recording.Begin(&error)) << error;
-        std::this_thread::sleep_for(2s);
-        ASSERT_TRUE(recording.Stop()) << testkit::LastErrorText();
-    }
+    ASSERT_NO_FATAL_FAILURE(RecordPainting(window, file, 2s, description));
     testsupport::RiffReader reader;
     ASSERT_TRUE(reader.Open(file)) << reader.LastError();
     ASSERT_EQ(reader.Streams().size(), 1u);
