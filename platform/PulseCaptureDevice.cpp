@@ -156,9 +156,9 @@ bool PulseCaptureDevice::GetFormats(uint32_t* formats) {
 
 bool PulseCaptureDevice::CreateBuffer(const WaveFormatEx& format, uint32_t bufferBytes) {
     if (format.wFormatTag != 1) return Error("The capture format is not PCM (format tag " + std::to_string(format.wFormatTag) + ")");
-    pa_sample_spec spec{};
+    pa_sample_spec sampleSpec{};
     uint8_t silence = 0;
-    if (!SampleFormatOf(format.wBitsPerSample, &spec.format, &silence))
+    if (!SampleFormatOf(format.wBitsPerSample, &sampleSpec.format, &silence))
         return Error("Unsupported sample size: " + std::to_string(format.wBitsPerSample) + " bits");
     if (format.nChannels < 1 || format.nChannels > PA_CHANNELS_MAX)
         return Error("Unsupported channel count: " + std::to_string(format.nChannels));
@@ -171,8 +171,8 @@ bool PulseCaptureDevice::CreateBuffer(const WaveFormatEx& format, uint32_t buffe
                      std::to_string(blockAlign) + " and " + std::to_string(blockAlign * format.nSamplesPerSec) + ")");
     if (bufferBytes < blockAlign)
         return Error("The capture buffer of " + std::to_string(bufferBytes) + " bytes holds no whole sample");
-    spec.rate = format.nSamplesPerSec;
-    spec.channels = static_cast<uint8_t>(format.nChannels);
+    sampleSpec.rate = format.nSamplesPerSec;
+    sampleSpec.channels = static_cast<uint8_t>(format.nChannels);
 
     if (locked_ > 0) return Error("CreateBuffer while a region of the capture buffer is locked");
     PulseConnection::Lock lock(*connection_);
@@ -180,14 +180,14 @@ bool PulseCaptureDevice::CreateBuffer(const WaveFormatEx& format, uint32_t buffe
     if (stream_) return Error("The capture buffer exists already");
 
     pa_channel_map map;
-    if (!pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX))
-        return Error("No channel layout for " + std::to_string(spec.channels) + " channels");
+    if (!pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_WAVEEX))
+        return Error("No channel layout for " + std::to_string(sampleSpec.channels) + " channels");
     blockAlign_ = blockAlign;
     ring_ = std::make_unique<AudioCaptureRing>(bufferBytes, silence);
 
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "production");
-    stream_ = pa_stream_new_with_proplist(connection_->Context(), "Screen recording sound", &spec, &map, properties);
+    stream_ = pa_stream_new_with_proplist(connection_->Context(), "Screen recording sound", &sampleSpec, &map, properties);
     pa_proplist_free(properties);
     if (!stream_) return Error("Cannot create a record stream: " + connection_->ErrorText());
     pa_stream_set_state_callback(stream_, &OnStreamState, this);
@@ -197,7 +197,7 @@ bool PulseCaptureDevice::CreateBuffer(const WaveFormatEx& format, uint32_t buffe
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
     // Small fragments keep the read position moving in steps of tens of milliseconds.
-    size_t fragment = pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &spec);
+    size_t fragment = pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &sampleSpec);
     attr.fragsize = static_cast<uint32_t>(std::max<size_t>(fragment - fragment % blockAlign, blockAlign));
     int flags = PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY;
     if (!source_.empty()) flags |= PA_STREAM_DONT_MOVE;

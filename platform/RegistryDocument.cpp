@@ -262,18 +262,18 @@ bool RegistryDocument::Parse(std::string_view text, RegistryDocument* out, int* 
             value.type = RegType::Dword;
             value.data = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
         } else if (StartsWithIgnoreCase(rest, "hex")) {
-            std::string_view spec = rest.substr(3);
+            std::string_view hexType = rest.substr(3);
             uint32_t type = uint32_t(RegType::Binary);
-            if (!spec.empty() && spec.front() == '(') {
-                size_t close = spec.find(')');
-                if (close == std::string_view::npos || !ParseHexNumber(spec.substr(1, close - 1), 8, &type))
+            if (!hexType.empty() && hexType.front() == '(') {
+                size_t close = hexType.find(')');
+                if (close == std::string_view::npos || !ParseHexNumber(hexType.substr(1, close - 1), 8, &type))
                     return fail(i, "hex(N): needs a hex type number N");
-                spec = spec.substr(close + 1);
+                hexType = hexType.substr(close + 1);
             }
-            if (spec.empty() || spec.front() != ':') return fail(i, "expected ':' after hex");
+            if (hexType.empty() || hexType.front() != ':') return fail(i, "expected ':' after hex");
             // Gather continuation lines (a trailing backslash joins the next line).
             size_t first = i;
-            std::string list(TrimRight(spec.substr(1)));
+            std::string list(TrimRight(hexType.substr(1)));
             while (!list.empty() && list.back() == '\\') {
                 list.pop_back();
                 if (++i >= lines.size()) return fail(first, "hex list continued past the end of the file");
