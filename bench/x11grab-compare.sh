@@ -80,7 +80,8 @@ run_pair() {  # label ourCodec ffmpegArgs...
 }
 
 export LOGFILE
-run_pair uncompressed Uncompress -c:v rawvideo -pix_fmt bgr0
+# bgra: the same 32-bit frames as ours (with bgr0 ffmpeg converts to 24 bits and writes less)
+run_pair uncompressed Uncompress -c:v rawvideo -pix_fmt bgra
 if [ -n "$lossless" ]; then
   run_pair "${lossless##*:}" "${lossless%%:*}" -c:v "${lossless##*:}"
 fi
