@@ -1,4 +1,4 @@
-// links: tavrec_platform_avi tavrec_support_RiffReader
+// links: tavrec_platform_avi tavrec_support_RiffReader tavrec_support_MediaProbe
 //
 // The AVI writer, checked twice for every file: structurally with our RIFF reader,
 // and by what ffprobe and ffmpeg (run as child processes) make of it.
@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/AviFile.h"
+#include "tests/support/MediaProbe.h"
 #include "tests/support/RiffReader.h"
 
 extern char** environ;
@@ -40,28 +41,10 @@ using testsupport::RiffReader;
 
 // ---- helpers: temp folder, child processes, ffprobe/ffmpeg --------------------------
 
-class TempDir {
-public:
-    TempDir()
-    {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/tavrec-avi.XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (::mkdtemp(buffer.data()))
-            path_ = buffer.data();
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ignored);
-    }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-    bool Ok() const { return !path_.empty(); }
-
-private:
-    std::string path_;
+// The shared temp folder, with the check these tests make that it exists.
+struct TempDir : testkit::TempDir {
+    bool Ok() const { return !Path().empty(); }
+    std::string File(const std::string& name) const { return testkit::TempDir::File(name); }
 };
 
 struct RunResult {
@@ -74,44 +57,7 @@ struct RunResult {
 RunResult RunTool(const std::vector<std::string>& args)
 {
     RunResult result;
-    int outPipe[2], errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
-        return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    if (spawned == 0) {
-        // Read both pipes without letting either fill up.
-        std::thread errReader([&] {
-            char buf[4096];
-            ssize_t n;
-            while ((n = ::read(errPipe[0], buf, sizeof buf)) > 0)
-                result.err.append(buf, size_t(n));
-        });
-        char buf[65536];
-        ssize_t n;
-        while ((n = ::read(outPipe[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-            if (n > 0)
-                result.out.append(buf, size_t(n));
-        errReader.join();
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
+    result.out = testkit::RunCapture(args, &result.status, &result.err);
     return result;
 }
 
