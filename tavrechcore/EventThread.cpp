@@ -28,14 +28,23 @@ EventThread::~EventThread()
 
 void EventThread::HandleQueued()
 {
-    while (xcb_generic_event_t* event = xcb_poll_for_event(x_.Get())) {
+    xcb_connection_t* c = x_.Get();
+    for (;;) {
+        xcb_generic_event_t* event = xcb_poll_for_event(c);
+        if (!event) {
+            // Flushing may read what has come in meanwhile into the queue, where
+            // poll() on the socket would not see it: look there before sleeping.
+            xcb_flush(c);
+            event = xcb_poll_for_queued_event(c);
+            if (!event)
+                return;
+        }
         if (event->response_type == 0)
-            ReportXError("request of the hook", *reinterpret_cast<xcb_generic_error_t*>(event));
+            ReportXError("asynchronous request of the hook", *reinterpret_cast<xcb_generic_error_t*>(event));
         else
             handler_(*event);
         std::free(event);
     }
-    xcb_flush(x_.Get());
 }
 
 void EventThread::Run()
