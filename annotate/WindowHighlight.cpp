@@ -44,8 +44,9 @@ WindowHighlight::WindowHighlight(XConnection& x, DrawPath path) : x_(x), path_(p
         return;
     xcb_connection_t* c = x.Get();
     const xcb_gcontext_t id = xcb_generate_id(c);
-    const uint32_t values[] = {XCB_GX_XOR, ScreenColour(x).ScreenPixel(kHighlightColorRef), 0,
-                               XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS};
+    // In the order of the mask bits: function, foreground, subwindow mode, exposures.
+    const uint32_t values[] = {XCB_GX_XOR, ScreenColour(x).ScreenPixel(kHighlightColorRef),
+                               XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS, 0};
     if (x.Check(xcb_create_gc_checked(c, id, x.Root(),
                                       XCB_GC_FUNCTION | XCB_GC_FOREGROUND | XCB_GC_GRAPHICS_EXPOSURES |
                                           XCB_GC_SUBWINDOW_MODE,
