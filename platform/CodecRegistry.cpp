@@ -121,24 +121,14 @@ std::vector<CodecEntry> Build()
         const uint32_t tag = AviTableTag(codec->id);
         if (tag == 0)
             continue;
-        CodecEntry* taken = nullptr;
-        for (CodecEntry& e : entries)
-            if (e.info.fccHandler == tag)
-                taken = &e;
-        if (taken && taken->anySize)
-            continue;  // the first one that takes any size keeps the code
         CodecEntry entry;
         entry.codec = codec;
         entry.info.fccType = kCodecTypeVideo;
         entry.info.fccHandler = tag;
         entry.info.description = Utf16(codec->long_name ? codec->long_name : codec->name);
         entry.info.encoderName = codec->name;
-        if (!Admit(codec, &entry))
-            continue;
-        if (!taken)
+        if (Admit(codec, &entry))
             entries.push_back(std::move(entry));
-        else if (entry.anySize)
-            *taken = std::move(entry);  // replaces one that only takes fixed sizes, in its place
     }
     return entries;
 }
@@ -155,8 +145,24 @@ const CodecEntry* CodecRegistry::Find(uint32_t fccType, uint32_t fccHandler)
 {
     if (fccType != 0 && fccType != kCodecTypeVideo)
         return nullptr;
+    // By code, an encoder that takes any picture size comes before one that only takes
+    // a few fixed sizes (h263p before h263).
+    const CodecEntry* fixedSize = nullptr;
+    for (const CodecEntry& entry : Entries()) {
+        if (entry.info.fccHandler != fccHandler)
+            continue;
+        if (entry.anySize)
+            return &entry;
+        if (!fixedSize)
+            fixedSize = &entry;
+    }
+    return fixedSize;
+}
+
+const CodecEntry* CodecRegistry::FindEncoder(const std::string& encoderName)
+{
     for (const CodecEntry& entry : Entries())
-        if (entry.info.fccHandler == fccHandler)
+        if (entry.info.encoderName == encoderName)
             return &entry;
     return nullptr;
 }
