@@ -2,7 +2,9 @@
 // How the two streams are described, and how a compressor is found by its description.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "engine/StreamSetup.h"
 
@@ -82,6 +84,22 @@ TEST(StreamSetup, CompressorIsFoundByItsExactDescriptionOnly)
     EXPECT_FALSE(FindCodecByName(reinterpret_cast<const uint16_t*>(u"H.261"), &format));
     BitmapInfoHeader cif{40, 352, 288, 1, 32, 0, 352 * 288 * 4, 0, 0, 0, 0};
     EXPECT_TRUE(FindCodecByName(reinterpret_cast<const uint16_t*>(u"H.261"), &cif));
+}
+
+TEST(StreamSetup, EncodersSharingACodeAreEachFoundAndANameFillingItsFieldIsReadWithinIt)
+{
+    BitmapInfoHeader format{40, 320, 240, 1, 32, 0, 320 * 240 * 4, 0, 0, 0, 0};
+    const auto x264rgb = FindCodecByName(
+        reinterpret_cast<const uint16_t*>(u"libx264 H.264 / AVC / MPEG-4 AVC / MPEG-4 part 10 RGB"), &format);
+    ASSERT_TRUE(x264rgb) << "this machine's libavcodec has libx264rgb";
+    EXPECT_EQ(x264rgb->GetInfo().encoderName, "libx264rgb");
+    EXPECT_EQ(x264rgb->GetInfo().fccHandler, TAVREC_FOURCC('H', '2', '6', '4'));
+
+    // 64 characters and no terminator, with nothing readable after them (AddressSanitizer
+    // reports a read past the field).
+    auto name = std::make_unique<uint16_t[]>(64);
+    std::fill_n(name.get(), 64, u'M');
+    EXPECT_FALSE(FindCodecByName(name.get(), &format));
 }
 
 }  // namespace
