@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/hwcontext.h>
 }
 
 #include <cstring>
@@ -111,6 +112,25 @@ bool Admit(const AVCodec* codec, CodecEntry* entry)
     return false;
 }
 
+// Whether an encoder that works on a device (VAAPI, QSV, CUDA) has one here. Without
+// it the encoder cannot open, and some of them (mjpeg_qsv) leak what their failed
+// set-up allocated, at every size tried: they are not opened at all.
+bool DeviceAvailable(const AVCodec* codec)
+{
+    bool needsDevice = false;
+    for (int i = 0; const AVCodecHWConfig* config = avcodec_get_hw_config(codec, i); ++i) {
+        if (config->device_type == AV_HWDEVICE_TYPE_NONE)
+            continue;
+        needsDevice = true;
+        AVBufferRef* device = nullptr;
+        if (av_hwdevice_ctx_create(&device, config->device_type, nullptr, nullptr, 0) == 0) {
+            av_buffer_unref(&device);
+            return true;
+        }
+    }
+    return !needsDevice;
+}
+
 std::vector<CodecEntry> Build()
 {
     std::vector<CodecEntry> entries;
@@ -127,7 +147,7 @@ std::vector<CodecEntry> Build()
         entry.info.fccHandler = tag;
         entry.info.description = Utf16(codec->long_name ? codec->long_name : codec->name);
         entry.info.encoderName = codec->name;
-        if (Admit(codec, &entry))
+        if (DeviceAvailable(codec) && Admit(codec, &entry))
             entries.push_back(std::move(entry));
     }
     return entries;
