@@ -9,6 +9,7 @@ extern "C" {
 #include <vector>
 
 #include "platform/CodecAviTag.h"
+#include "platform/CodecLog.h"
 #include "platform/CodecSession.h"
 
 namespace platform {
@@ -117,6 +118,7 @@ bool Admit(const AVCodec* codec, CodecEntry* entry)
 // set-up allocated, at every size tried: they are not opened at all.
 bool DeviceAvailable(const AVCodec* codec)
 {
+    CodecLogCapture quiet;  // "cannot load libcuda" and the like are expected here
     bool needsDevice = false;
     for (int i = 0; const AVCodecHWConfig* config = avcodec_get_hw_config(codec, i); ++i) {
         if (config->device_type == AV_HWDEVICE_TYPE_NONE)
