@@ -150,7 +150,8 @@ bool VideoCapture::SetUp()
 {
     if (GetBitmapInformation(options_->CaptureWindow, &format_) != 1)
         return false;
-    if (!CreateVideoStream(options_, AviFileOf(context_), &stream_))
+    // The compressor the stream was described with is the one that compresses.
+    if (!CreateVideoStream(options_, AviFileOf(context_), &stream_, &compressor_))
         return false;
 
     display_ = platform::XDisplay::Open();
@@ -174,7 +175,6 @@ bool VideoCapture::SetUp()
     std::memset(frame_.Pixels, 0, grabber_->FrameStride() * static_cast<size_t>(frame_.Height));
     cursorReader_ = std::make_unique<platform::CursorReader>(*display_);
 
-    compressor_ = FindCodecByName(options_->CodecName, format_);
     if (compressor_) {
         g_defaultQuality.store(compressor_->DefaultQuality());
         quality_ = g_defaultQuality.load();
