@@ -58,7 +58,8 @@ void PrintHelp()
         "  --help                          show this text and exit\n"
         "\n"
         "While recording on a terminal, elapsed time, frames stored and frames dropped are\n"
-        "shown once a second. 'tavrec-ctl pause|resume|stop' drives a running recording.\n"
+        "shown once a second; at the end, how long picture and sound came out.\n"
+        "'tavrec-ctl pause|resume|stop' drives a running recording.\n"
         "Exit status: 0 when the recording was stopped and its file completed, 1 on failure\n"
         "(the library's message is printed), 2 for bad arguments.\n");
 }
