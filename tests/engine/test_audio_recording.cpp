@@ -168,10 +168,13 @@ protected:
 TEST_F(AudioRecording, RecordsTheToneAsTheSecondStreamForAsLongAsTheVideo)
 {
     Tone tone(dir_, 6);
-    tone.Play();
-    std::this_thread::sleep_for(500ms);
     Recording& recording = Make("tone.avi");
     ASSERT_TRUE(recording.Initialize()) << testkit::LastErrorText();
+    // The tone starts after the set-up, which can take seconds on a loaded machine,
+    // so it still sounds for the whole recording.
+    tone.Play();
+    ASSERT_TRUE(Tone::WaitUntilSinkPlays());
+    std::this_thread::sleep_for(500ms);
     const auto t0 = std::chrono::steady_clock::now();
     recording.Start();
     std::this_thread::sleep_for(3500ms);
