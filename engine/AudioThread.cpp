@@ -20,6 +20,10 @@ namespace korvid {
 namespace {
 
 constexpr size_t kNotifications = 16;
+// How often the thread looks at RunEvent between notifications: a pause then ends
+// the sound within this time of the picture, not up to a second later, so a paused
+// recording neither gains nor loses sound against its picture.
+constexpr uint32_t kRunPollMs = 10;
 constexpr const char* kNoDirectSoundText =
     "Your record device does not support directsound.\n"
     "Please select another record device.\n"
@@ -208,7 +212,9 @@ uint32_t AudioCapture::Run()
         if (stopping == 1)
             return StopAndFlush() ? 0 : 1;  // the last chunk
 
-        const int woken = platform::NamedEvent::WaitAny(events.data(), events.size());
+        const int woken = platform::NamedEvent::WaitAny(events.data(), events.size(), kRunPollMs);
+        if (woken == -1)
+            continue;  // time to look at RunEvent again
         if (woken < 0) {
             ReportWaitFailure(options_->NotifyWindow, "Failed to wait for sound notifications");
             return 1;

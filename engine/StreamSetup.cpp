@@ -76,9 +76,12 @@ int32_t BuildStreamInfo(uint32_t kind, const CaptureOptions* options, const void
     return -1;
 }
 
-bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, platform::AviStream** stream)
+bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, platform::AviStream** stream,
+                       std::unique_ptr<platform::Compressor>* found)
 {
     *stream = nullptr;
+    if (found)
+        found->reset();
     if (!file || !options) {
         ReportCaptureError(options ? options->NotifyWindow : 0, "Param error");
         return false;
@@ -94,7 +97,8 @@ bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, p
         ReportCaptureError(notify, "Failed to set video stream information");
         return false;
     }
-    if (auto compressor = FindCodecByName(options->CodecName, frame.header))
+    std::unique_ptr<platform::Compressor> compressor = FindCodecByName(options->CodecName, frame.header);
+    if (compressor)
         info.fccHandler = compressor->GetInfo().fccHandler;
 
     platform::AviStream* created = file->CreateStream(info);
@@ -102,7 +106,7 @@ bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, p
         ReportCaptureError(notify, "Failed to create video stream");
         return false;
     }
-    if (auto compressor = FindCodecByName(options->CodecName, frame.header)) {
+    if (compressor) {
         // The stream format is the compressor's whole output format: the header and the
         // extra data after it, without which Huffyuv, FFV1 or Ut Video streams cannot
         // be decoded.
@@ -120,6 +124,8 @@ bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, p
         return false;
     }
     *stream = created;
+    if (found)
+        *found = std::move(compressor);
     return true;
 }
 

@@ -20,8 +20,11 @@ int32_t BuildStreamInfo(uint32_t kind, const CaptureOptions* options, const void
                         platform::AviStreamInfo* info);
 
 // Create and format the video or the audio stream; on failure report the text to
-// NotifyWindow and leave *stream null.
-bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, platform::AviStream** stream);
+// NotifyWindow and leave *stream null. The video stream's compressor, found by
+// CodecName for the frame format, is handed to the caller in *compressor (null for
+// an uncompressed stream), so a recording opens its codec once.
+bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, platform::AviStream** stream,
+                       std::unique_ptr<platform::Compressor>* compressor = nullptr);
 bool CreateAudioStream(const CaptureOptions* options, platform::AviFile* file, platform::AviStream** stream);
 
 }  // namespace korvid

@@ -153,7 +153,8 @@ bool VideoCapture::SetUp()
 {
     if (GetBitmapInformation(options_->CaptureWindow, &format_) != 1)
         return false;
-    if (!CreateVideoStream(options_, AviFileOf(context_), &stream_))
+    // The compressor the stream was described with is the one that compresses.
+    if (!CreateVideoStream(options_, AviFileOf(context_), &stream_, &compressor_))
         return false;
 
     display_ = platform::XDisplay::Open();
@@ -179,7 +180,6 @@ bool VideoCapture::SetUp()
     if (frame_.BitsPerPixel == 8)
         palette_ = platform::ScreenPalette::Read(*display_);  // without it no cursor is drawn
 
-    compressor_ = FindCodecByName(options_->CodecName, format_);
     if (compressor_) {
         g_defaultQuality.store(compressor_->DefaultQuality());
         quality_ = g_defaultQuality.load();

@@ -32,10 +32,13 @@ PulseCaptureDevice::~PulseCaptureDevice() {
     }
     PulseConnection::Lock lock(*connection_);
     closing_ = true;
-    EndGap();
+    EndFill();
+    CancelAlign();
     if (stream_) {
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_set_read_callback(stream_, nullptr, nullptr);
+        pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
+        pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
         pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
         stream_ = nullptr;
@@ -56,9 +59,9 @@ bool PulseCaptureDevice::CheckHealthy() {
 void PulseCaptureDevice::Fail(std::string reason) {
     if (failed_.load(std::memory_order_relaxed)) return;
     failReason_ = std::move(reason);
-    EndGap();
+    EndFill();
+    CancelAlign();
     running_ = false;
-    stopping_ = false;
     failed_.store(true, std::memory_order_release);
     if (ring_) ring_->NotifyAll();
     pa_threaded_mainloop_signal(connection_->Mainloop(), 0);
@@ -74,64 +77,135 @@ void PulseCaptureDevice::OnStreamState(pa_stream* stream, void* arg) {
     pa_threaded_mainloop_signal(self->connection_->Mainloop(), 0);
 }
 
-void PulseCaptureDevice::OnRead(pa_stream* stream, size_t, void* arg) {
-    auto* self = static_cast<PulseCaptureDevice*>(arg);
+// Suspended, resumed, or data lost to an overflow: what comes next is no longer
+// continuous with what came before, so it is placed by its capture time again.
+void PulseCaptureDevice::OnSuspended(pa_stream*, void* arg) {
+    static_cast<PulseCaptureDevice*>(arg)->aligned_ = false;
+}
+
+void PulseCaptureDevice::OnRead(pa_stream*, size_t, void* arg) {
+    static_cast<PulseCaptureDevice*>(arg)->Consume();
+}
+
+void PulseCaptureDevice::Discard() {
+    const void* data = nullptr;
+    size_t length = 0;
+    while (pa_stream_peek(stream_, &data, &length) == 0 && length > 0) pa_stream_drop(stream_);
+}
+
+void PulseCaptureDevice::Consume() {
+    if (!running_) {
+        Discard();
+        return;
+    }
+    if (!aligned_) {
+        // The sound waits in the stream until fresh timing tells when it was captured.
+        if (!alignRequest_) {
+            alignRequest_ = pa_stream_update_timing_info(stream_, &OnAlignTiming, this);
+            if (!alignRequest_) Align();  // place it with what is known
+        }
+        if (!aligned_) return;
+    }
     for (;;) {
         const void* data = nullptr;
         size_t length = 0;
-        if (pa_stream_peek(stream, &data, &length) < 0) {
-            self->Fail("Cannot read from the sound source: " + self->connection_->ErrorText());
+        if (pa_stream_peek(stream_, &data, &length) < 0) {
+            Fail("Cannot read from the sound source: " + connection_->ErrorText());
             return;
         }
         if (length == 0) return;  // nothing more queued
-        if (self->running_) {
-            if (self->awaitingFirst_) {
-                self->FillGap(pa_bytes_to_usec(pa_stream_readable_size(stream), pa_stream_get_sample_spec(stream)));
-                self->EndGap();
-            }
-            size_t take = length;
-            if (self->stopping_)
-                take = static_cast<size_t>(std::min<uint64_t>(length, self->stopTarget_ - self->received_));
+        heard_ = true;
+        lastArrival_ = pa_rtclock_now();
+        const AudioCaptureTimeline::Share share = timeline_->Accept(length);
+        if (share.place > 0) {
             // A hole in the stream (data null) is kept as silence, so time stays in step.
-            self->ring_->Write(static_cast<const uint8_t*>(data), take);
-            self->received_ += take;
-            if (self->stopping_ && self->received_ >= self->stopTarget_)
-                pa_threaded_mainloop_signal(self->connection_->Mainloop(), 0);
+            ring_->Write(data ? static_cast<const uint8_t*>(data) + share.drop : nullptr, share.place);
+            timeline_->Placed(share.place);
         }
-        pa_stream_drop(stream);
+        pa_stream_drop(stream_);
+        if (timeline_->Ending() && timeline_->Missing() == 0)
+            pa_threaded_mainloop_signal(connection_->Mainloop(), 0);
     }
 }
 
-void PulseCaptureDevice::FillGap(pa_usec_t arrived) {
-    const pa_usec_t now = pa_rtclock_now();
-    if (now < startedAt_ + arrived) return;
-    // What has arrived covers the time just before now; the time back to Start the
-    // source did not deliver, less one fragment, which is the stream's own latency.
-    const pa_usec_t missing = now - startedAt_ - arrived;
-    if (missing <= kLateStartMs * PA_USEC_PER_MSEC) return;
-    uint64_t silence = pa_usec_to_bytes(missing - kFragmentMs * PA_USEC_PER_MSEC, pa_stream_get_sample_spec(stream_));
-    silence -= silence % blockAlign_;
-    if (silence <= received_) return;  // the silence written so far covers it
-    silence -= received_;
-    if (stopping_) silence = std::min<uint64_t>(silence, stopTarget_ - received_);
-    ring_->Write(nullptr, static_cast<size_t>(silence));
-    received_ += silence;
-}
-
-void PulseCaptureDevice::EndGap() {
-    awaitingFirst_ = false;
-    if (gapTimer_) {
-        pa_threaded_mainloop_get_api(connection_->Mainloop())->time_free(gapTimer_);
-        gapTimer_ = nullptr;
-    }
-}
-
-void PulseCaptureDevice::OnGapTimer(pa_mainloop_api*, pa_time_event* timer, const struct timeval*, void* arg) {
+void PulseCaptureDevice::OnAlignTiming(pa_stream*, int, void* arg) {
     auto* self = static_cast<PulseCaptureDevice*>(arg);
-    if (!self->awaitingFirst_ || !self->running_) return;
-    self->FillGap(0);
-    pa_context_rttime_restart(self->connection_->Context(), timer,
-                              pa_rtclock_now() + kFragmentMs * PA_USEC_PER_MSEC);
+    if (self->alignRequest_) {  // done: only our reference is left to release
+        pa_operation_unref(self->alignRequest_);
+        self->alignRequest_ = nullptr;
+    }
+    if (!self->running_ || self->closing_ || self->aligned_) return;
+    self->Align();
+    self->Consume();
+}
+
+void PulseCaptureDevice::Align() {
+    // The stream's latency is the age of the next byte to read: the source's own
+    // latency plus whatever waits on the server and in this stream.
+    const pa_usec_t now = pa_rtclock_now();
+    pa_usec_t latency = 0;
+    int negative = 0;
+    int64_t captured = static_cast<int64_t>(now);
+    if (pa_stream_get_latency(stream_, &latency, &negative) == 0) {
+        if (!negative) captured -= static_cast<int64_t>(latency);  // sound from the future is taken as now
+    } else {
+        // No timing: take what waits as the latest sound.
+        captured -= static_cast<int64_t>(pa_bytes_to_usec(pa_stream_readable_size(stream_), pa_stream_get_sample_spec(stream_)));
+    }
+    const uint64_t silence = timeline_->Align(captured);
+    if (silence > 0) {
+        ring_->Write(nullptr, static_cast<size_t>(silence));
+        timeline_->Placed(silence);
+    }
+    aligned_ = true;
+}
+
+pa_usec_t PulseCaptureDevice::SourceLatency() const {
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    return timing ? timing->source_usec : 0;
+}
+
+void PulseCaptureDevice::FillSilence(pa_usec_t now) {
+    // The source may still deliver sound captured within its latency and one
+    // fragment or two in transit; only the time before that is surely silent.
+    const pa_usec_t allowance = SourceLatency() + 2 * kFragmentMs * PA_USEC_PER_MSEC;
+    if (now <= allowance) return;
+    const uint64_t silence = timeline_->SilenceUntil(now - allowance);
+    if (silence == 0) return;
+    ring_->Write(nullptr, static_cast<size_t>(silence));
+    timeline_->Placed(silence);
+    aligned_ = false;  // sound that comes after all is placed by its capture time
+    if (timeline_->Ending() && timeline_->Missing() == 0) pa_threaded_mainloop_signal(connection_->Mainloop(), 0);
+}
+
+bool PulseCaptureDevice::Silent(pa_usec_t now) const {
+    // Nothing since Start (a monitor whose sink has not rendered yet), a suspended
+    // source, or one that has stopped sending for longer than it may lag.
+    return !heard_ || pa_stream_is_suspended(stream_) == 1 ||
+           now > lastArrival_ + SourceLatency() + kSilentAfterMs * PA_USEC_PER_MSEC;
+}
+
+void PulseCaptureDevice::OnFillTimer(pa_mainloop_api*, pa_time_event* timer, const struct timeval*, void* arg) {
+    auto* self = static_cast<PulseCaptureDevice*>(arg);
+    if (!self->running_) return;
+    const pa_usec_t now = pa_rtclock_now();
+    if (self->Silent(now)) self->FillSilence(now);
+    pa_context_rttime_restart(self->connection_->Context(), timer, now + kFillTickMs * PA_USEC_PER_MSEC);
+}
+
+void PulseCaptureDevice::CancelAlign() {
+    if (alignRequest_) {
+        pa_operation_cancel(alignRequest_);
+        pa_operation_unref(alignRequest_);
+        alignRequest_ = nullptr;
+    }
+}
+
+void PulseCaptureDevice::EndFill() {
+    if (fillTimer_) {
+        pa_threaded_mainloop_get_api(connection_->Mainloop())->time_free(fillTimer_);
+        fillTimer_ = nullptr;
+    }
 }
 
 bool PulseCaptureDevice::StreamSettled(void* arg) {
@@ -142,7 +216,7 @@ bool PulseCaptureDevice::StreamSettled(void* arg) {
 
 bool PulseCaptureDevice::StopReached(void* arg) {
     auto* self = static_cast<PulseCaptureDevice*>(arg);
-    return self->received_ >= self->stopTarget_ || self->failed_.load(std::memory_order_relaxed);
+    return self->timeline_->Missing() == 0 || self->failed_.load(std::memory_order_relaxed);
 }
 
 bool PulseCaptureDevice::GetFormats(uint32_t* formats) {
@@ -184,6 +258,7 @@ bool PulseCaptureDevice::CreateBuffer(const WaveFormatEx& format, uint32_t buffe
         return Error("No channel layout for " + std::to_string(sampleSpec.channels) + " channels");
     blockAlign_ = blockAlign;
     ring_ = std::make_unique<AudioCaptureRing>(bufferBytes, silence);
+    timeline_ = std::make_unique<AudioCaptureTimeline>(format.nAvgBytesPerSec, blockAlign);
 
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "production");
@@ -192,6 +267,8 @@ bool PulseCaptureDevice::CreateBuffer(const WaveFormatEx& format, uint32_t buffe
     if (!stream_) return Error("Cannot create a record stream: " + connection_->ErrorText());
     pa_stream_set_state_callback(stream_, &OnStreamState, this);
     pa_stream_set_read_callback(stream_, &OnRead, this);
+    pa_stream_set_suspended_callback(stream_, &OnSuspended, this);
+    pa_stream_set_overflow_callback(stream_, &OnSuspended, this);
 
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
@@ -199,7 +276,10 @@ bool PulseCaptureDevice::CreateBuffer(const WaveFormatEx& format, uint32_t buffe
     // Small fragments keep the read position moving in steps of tens of milliseconds.
     size_t fragment = pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &sampleSpec);
     attr.fragsize = static_cast<uint32_t>(std::max<size_t>(fragment - fragment % blockAlign, blockAlign));
-    int flags = PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY;
+    // Timing kept up to date by the server and interpolated in between: it tells when
+    // the sound read was captured.
+    int flags = PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                PA_STREAM_AUTO_TIMING_UPDATE;
     if (!source_.empty()) flags |= PA_STREAM_DONT_MOVE;
     if (pa_stream_connect_record(stream_, source_.empty() ? nullptr : source_.c_str(), &attr,
                                  static_cast<pa_stream_flags_t>(flags)) < 0)
@@ -222,6 +302,8 @@ bool PulseCaptureDevice::SetNotificationPositions(const uint32_t* offsets, Named
 }
 
 bool PulseCaptureDevice::Start() {
+    // The run starts now; the server's answers below do not delay it.
+    const pa_usec_t now = pa_rtclock_now();
     // Waiting for the server while a region is locked would block the fill for good.
     if (locked_ > 0) return Error("Start while a region of the capture buffer is locked");
     PulseConnection::Lock lock(*connection_);
@@ -231,52 +313,52 @@ bool PulseCaptureDevice::Start() {
     // Anything the server still holds from before the last stop is not wanted.
     if (!connection_->Finish(pa_stream_flush(stream_, nullptr, nullptr)))
         return CheckHealthy() ? Error("The sound server did not flush the record stream") : false;
+    Discard();
+    timeline_->Begin(now);
     running_ = true;
-    stopping_ = false;
-    received_ = 0;
-    awaitingFirst_ = true;
-    startedAt_ = pa_rtclock_now();
-    // Until the first sound arrives, a timer keeps the position moving with the clock.
-    gapTimer_ = pa_context_rttime_new(connection_->Context(), startedAt_ + kFragmentMs * PA_USEC_PER_MSEC,
-                                      &OnGapTimer, this);
+    aligned_ = false;
+    heard_ = false;
+    lastArrival_ = now;
+    // While the source sends nothing, a timer keeps the position moving with the clock.
+    fillTimer_ = pa_context_rttime_new(connection_->Context(), now + kFillTickMs * PA_USEC_PER_MSEC, &OnFillTimer, this);
     if (!connection_->Finish(pa_stream_cork(stream_, 0, nullptr, nullptr))) {
         running_ = false;
-        EndGap();
+        EndFill();
+        CancelAlign();
         return CheckHealthy() ? Error("The sound server did not start the record stream") : false;
     }
     return true;
 }
 
 bool PulseCaptureDevice::Stop() {
+    const pa_usec_t now = pa_rtclock_now();
     // Waiting for the server while a region is locked would block the fill for good.
     if (locked_ > 0) return Error("Stop while a region of the capture buffer is locked");
     PulseConnection::Lock lock(*connection_);
     if (!CheckHealthy()) return false;
     if (!stream_) return Error("Stop needs a capture buffer first");
     if (!running_) return true;
-    // The source has sent nothing since Start: the time until now was silent.
-    if (awaitingFirst_) FillGap(0);
-    EndGap();
-    // Sound captured up to now is still on its way (the source's buffer, one fragment
-    // in transit): take it, but nothing after it.
-    pa_usec_t latency = 0;
-    int negative = 0;
-    if (connection_->Finish(pa_stream_update_timing_info(stream_, nullptr, nullptr)) &&
-        pa_stream_get_latency(stream_, &latency, &negative) == 0 && !negative) {
-        // A source that claims more (one that makes its sound ahead of time, say) is
-        // held to what a real device can have in flight.
-        latency = std::min<pa_usec_t>(latency, kStopKeepMaxMs * PA_USEC_PER_MSEC);
-        size_t pending = pa_usec_to_bytes(latency, pa_stream_get_sample_spec(stream_));
-        stopTarget_ = received_ + (pending - pending % blockAlign_);
-        stopping_ = true;
-        const uint64_t waitMs = latency / PA_USEC_PER_MSEC + 200;
-        connection_->WaitUntil(&StopReached, this, static_cast<uint32_t>(std::min<uint64_t>(waitMs, kStopWaitMaxMs)));
+    // The run ends now. Sound captured up to now may still be on its way (the
+    // source's latency, a fragment in transit): wait for it, a little longer than it
+    // should take, and keep nothing captured after now.
+    timeline_->EndAt(now);
+    if (Silent(now)) FillSilence(now);
+    const uint64_t missingMs =
+        pa_bytes_to_usec(timeline_->Missing(), pa_stream_get_sample_spec(stream_)) / PA_USEC_PER_MSEC;
+    connection_->WaitUntil(&StopReached, this,
+                           static_cast<uint32_t>(std::min<uint64_t>(missingMs + 300, kStopWaitMaxMs)));
+    if (!CheckHealthy()) return false;
+    // What did not come in time counts as silence, so the run lasts as long as it ran.
+    if (const uint64_t missing = timeline_->Missing()) {
+        ring_->Write(nullptr, static_cast<size_t>(missing));
+        timeline_->Placed(missing);
     }
     running_ = false;
-    stopping_ = false;
-    if (!CheckHealthy()) return false;
+    EndFill();
+    CancelAlign();
     if (!connection_->Finish(pa_stream_cork(stream_, 1, nullptr, nullptr)))
         return CheckHealthy() ? Error("The sound server did not stop the record stream") : false;
+    Discard();
     ring_->NotifyStop();
     return true;
 }

@@ -1,11 +1,17 @@
 // A capture device over one PulseAudio source: a record stream on the connection's
 // threaded main loop fills an AudioCaptureRing in small fragments.
 //
-// Start uncorks the stream (after dropping anything left from before), Stop first
-// waits for the sound the source had captured up to that moment, then corks it, so a
-// pause keeps its last fragment and nothing after it enters the ring. When the stream
-// fails (server gone, source removed), every notification event is set so a waiting
-// thread wakes, and every later call fails.
+// The ring holds the sound by the time it was captured, not the time it arrived:
+// the stream's timing information tells how old the next byte to read is (the
+// source's own latency, which is seconds for some sources, plus what is in
+// transit), so the first sound after Start is placed where its capture time lies
+// on the run's time line. Sound captured before Start is dropped, time before the
+// first captured sample is silence. Stop ends the run at the instant it is called:
+// it waits for the sound captured up to then (still on its way) and keeps nothing
+// captured after it. A source that delivers nothing (an idle monitor, a suspended
+// source) is followed with silence, so the position keeps pace with the clock.
+// When the stream fails (server gone, source removed), every notification event is
+// set so a waiting thread wakes, and every later call fails.
 #pragma once
 
 #include <pulse/pulseaudio.h>
@@ -16,6 +22,7 @@
 #include <string>
 
 #include "platform/AudioCapture.h"
+#include "platform/AudioCaptureTimeline.h"
 #include "platform/AudioCaptureRing.h"
 #include "platform/PulseConnection.h"
 
@@ -25,14 +32,13 @@ class PulseCaptureDevice final : public CaptureDevice {
 public:
     // Length of one fragment of the record stream.
     static constexpr uint32_t kFragmentMs = 25;
-    // When the first sound comes later than this after Start, the wait is filled with
-    // silence (a null sink's monitor, for one, starts only when its sink renders next,
-    // which can be seconds away), so the ring's position keeps in step with the clock.
-    static constexpr uint32_t kLateStartMs = 2 * kFragmentMs;
-    // Most sound Stop still takes after the moment it is called (what the source had
-    // captured but not yet delivered), and the longest it waits for it.
-    static constexpr uint32_t kStopKeepMaxMs = 500;
-    static constexpr uint32_t kStopWaitMaxMs = 1000;
+    // How often the silence filler looks at the clock.
+    static constexpr uint32_t kFillTickMs = kFragmentMs;
+    // A source counts as silent when it has sent nothing for this long beyond its
+    // own latency; its time is then filled with silence.
+    static constexpr uint32_t kSilentAfterMs = 2000;
+    // Longest Stop waits for the sound captured up to its instant.
+    static constexpr uint32_t kStopWaitMaxMs = 3000;
 
     // source: the source's name, empty for the server's default source (the stream
     // then follows the default; a named source is never swapped for another).
@@ -52,14 +58,28 @@ public:
 
 private:
     static void OnStreamState(pa_stream* stream, void* self);
+    static void OnSuspended(pa_stream* stream, void* self);
     static void OnRead(pa_stream* stream, size_t length, void* self);
+    static void OnAlignTiming(pa_stream* stream, int success, void* self);
     static bool StreamSettled(void* self);
     static bool StopReached(void* self);
-    static void OnGapTimer(pa_mainloop_api* api, pa_time_event* timer, const struct timeval* tv, void* self);
-    // Writes the silence for the time since Start that the source has not delivered,
-    // given the duration of what has arrived but not been written yet.
-    void FillGap(pa_usec_t arrived);
-    void EndGap();
+    static void OnFillTimer(pa_mainloop_api* api, pa_time_event* timer, const struct timeval* tv, void* self);
+    // Places what the stream holds on the time line (asks for fresh timing first when
+    // the next byte's capture time is not known yet).
+    void Consume();
+    // Drops whatever the stream holds.
+    void Discard();
+    // Places the next byte by its capture time, from the stream's timing information.
+    void Align();
+    // The source's own latency as last reported (0 when unknown).
+    pa_usec_t SourceLatency() const;
+    // Whether the source is taken to send nothing at the moment.
+    bool Silent(pa_usec_t now) const;
+    // Silence up to now, less the time the source may still deliver, for a source that
+    // sends nothing.
+    void FillSilence(pa_usec_t now);
+    void CancelAlign();
+    void EndFill();
 
     bool Error(std::string text);
     // Fails (copying the reason) when the stream has failed. Call with the lock held.
@@ -75,13 +95,13 @@ private:
 
     // Shared with the main loop thread; guarded by the main loop's lock.
     bool running_ = false;
-    bool stopping_ = false;
     bool closing_ = false;
-    bool awaitingFirst_ = false;  // no sound received since Start
-    pa_usec_t startedAt_ = 0;     // pa_rtclock_now() at Start
-    pa_time_event* gapTimer_ = nullptr;
-    uint64_t received_ = 0;
-    uint64_t stopTarget_ = 0;
+    bool aligned_ = false;  // the next byte's place on the time line is known
+    bool heard_ = false;    // sound has arrived since Start
+    pa_operation* alignRequest_ = nullptr;
+    pa_usec_t lastArrival_ = 0;  // pa_rtclock_now() when sound last arrived (or Start)
+    pa_time_event* fillTimer_ = nullptr;
+    std::unique_ptr<AudioCaptureTimeline> timeline_;
     std::string failReason_;
 
     std::atomic<bool> failed_{false};

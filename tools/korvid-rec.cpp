@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 #include "engine/korvid.h"
@@ -20,6 +21,7 @@
 #include "platform/Thread.h"
 #include "platform/XDisplay.h"
 #include "settings/AudioDevices.h"
+#include "tools/AviStreamDurations.h"
 
 namespace {
 
@@ -57,7 +59,8 @@ void PrintHelp()
         "  --help                          show this text and exit\n"
         "\n"
         "While recording on a terminal, elapsed time, frames stored and frames dropped are\n"
-        "shown once a second. 'tavrec-ctl pause|resume|stop' drives a running recording.\n"
+        "shown once a second; at the end, how long picture and sound came out.\n"
+        "'tavrec-ctl pause|resume|stop' drives a running recording.\n"
         "Exit status: 0 when the recording was stopped and its file completed, 1 on failure\n"
         "or when the recording ended by itself (the library's message is printed), 2 for\n"
         "bad arguments.\n");
@@ -194,6 +197,28 @@ void PrintError(const char* what)
 {
     int32_t capacity = 0;
     std::fprintf(stderr, "korvid-rec: %s: %s\n", what, GetMyLastError(&capacity));
+}
+
+// How long picture and sound came out, from the finished file's stream headers.
+void PrintDurations(const std::string& file)
+{
+    std::vector<tools::StreamDuration> streams;
+    std::string error;
+    if (!tools::ReadStreamDurations(file, &streams, &error)) {
+        std::fprintf(stderr, "korvid-rec: %s\n", error.c_str());
+        return;
+    }
+    double picture = -1, sound = -1;
+    for (const auto& stream : streams) {
+        if (stream.type == TAVREC_FOURCC('v', 'i', 'd', 's') && picture < 0)
+            picture = stream.seconds;
+        if (stream.type == TAVREC_FOURCC('a', 'u', 'd', 's') && sound < 0)
+            sound = stream.seconds;
+    }
+    if (picture >= 0 && sound >= 0)
+        std::fprintf(stderr, "korvid-rec: picture %.3f s, sound %.3f s\n", picture, sound);
+    else if (picture >= 0)
+        std::fprintf(stderr, "korvid-rec: picture %.3f s, no sound\n", picture);
 }
 
 }  // namespace
@@ -414,5 +439,6 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "korvid-rec: %s: %llu frames stored, %llu dropped\n", options.FileName,
                  static_cast<unsigned long long>(counter.stored.load()),
                  static_cast<unsigned long long>(counter.dropped.load()));
+    PrintDurations(options.FileName);
     return exitCode;
 }
