@@ -1,3 +1,4 @@
+// links: tavrec_support_TempRegistry
 // tavrec as a user starts it, in the headless desktop session: the single-instance
 // refusal, the splash before the main window, the idle window's size and flags, a
 // broken settings file, and the settings written at exit and read back.
