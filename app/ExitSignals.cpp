@@ -5,50 +5,64 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <stdexcept>
 
 namespace {
-// The write end for the handler; -1 while no ExitSignals is installed.
-std::atomic<int> writeEnd{-1};
-}  // namespace
 
-ExitSignals::ExitSignals(QObject* parent) : QObject(parent) {
-    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("Cannot create the signal pipe");
-    writeEnd.store(pipe_[1]);
-    notifier_ = new QSocketNotifier(pipe_[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &ExitSignals::ReadPipe);
+constexpr int kSignals[3] = {SIGTERM, SIGINT, SIGHUP};
+volatile sig_atomic_t writeEnd = -1;
 
-    struct sigaction action = {};
-    action.sa_handler = &ExitSignals::Handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &previous_[i]);
+void OnSignal(int signalNumber)
+{
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    if (writeEnd >= 0) {
+        // Non-blocking: when the pipe is full a close request is pending anyway.
+        [[maybe_unused]] ssize_t n = write(writeEnd, &byte, 1);
+    }
+    errno = savedErrno;
 }
 
-ExitSignals::~ExitSignals() {
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &previous_[i], nullptr);
-    writeEnd.store(-1);
+}  // namespace
+
+ExitSignals::ExitSignals(QObject* parent) : QObject(parent)
+{
+    if (writeEnd >= 0)
+        throw std::logic_error("ExitSignals is already installed");
+    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error(std::string("Cannot create the signal pipe: ") + std::strerror(errno));
+    writeEnd = pipe_[1];
+
+    notifier_ = new QSocketNotifier(pipe_[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &ExitSignals::readPipe);
+
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int i = 0; i < 3; ++i)
+        sigaction(kSignals[i], &action, &previous_[i]);
+}
+
+ExitSignals::~ExitSignals()
+{
+    for (int i = 0; i < 3; ++i)
+        sigaction(kSignals[i], &previous_[i], nullptr);
+    writeEnd = -1;
     delete notifier_;
     close(pipe_[0]);
     close(pipe_[1]);
 }
 
-void ExitSignals::Handler(int signalNumber) {
-    const int saved = errno;
-    const int fd = writeEnd.load();
-    if (fd >= 0) {
-        const unsigned char byte = static_cast<unsigned char>(signalNumber);
-        // A full pipe already holds a pending close: losing this byte changes nothing.
-        [[maybe_unused]] ssize_t written = write(fd, &byte, 1);
-    }
-    errno = saved;
-}
-
-void ExitSignals::ReadPipe() {
+void ExitSignals::readPipe()
+{
     unsigned char bytes[16];
     ssize_t n;
+    int last = 0;
     while ((n = read(pipe_[0], bytes, sizeof bytes)) > 0)
-        for (ssize_t i = 0; i < n; ++i) emit Received(bytes[i]);
+        last = bytes[n - 1];
+    if (last != 0)
+        emit closeRequested(last);
 }

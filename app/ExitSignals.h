@@ -1,13 +1,13 @@
-// SIGTERM, SIGINT and SIGHUP turned into a Qt signal on the event loop, so that they
-// close the program through its normal close path (the main window's close, which
-// saves the settings) instead of ending it on the spot. The handler only writes the
-// signal number into a pipe; a QSocketNotifier reads it on the user-interface thread.
-// The previous handlers are put back when the object goes.
+// SIGTERM, SIGINT and SIGHUP turned into an ordinary close request on the
+// user-interface thread: the handler only writes the signal number into a pipe
+// (the one thing that is safe there), and a QSocketNotifier on the other end emits
+// closeRequested() from the event loop. The owner then closes the main window, so a
+// signal ends the program the same way the close box does: settings are saved.
+// One object at a time; the previous signal actions come back when it goes.
 #pragma once
 
 #include <QObject>
-
-#include <signal.h>
+#include <csignal>
 
 class QSocketNotifier;
 
@@ -18,14 +18,11 @@ public:
     ~ExitSignals() override;
 
 signals:
-    // One of the three signals arrived (once per delivery).
-    void Received(int signalNumber);
+    void closeRequested(int signalNumber);
 
 private:
-    static void Handler(int signalNumber);
-    void ReadPipe();
+    void readPipe();
 
-    static constexpr int kSignals[3] = {SIGTERM, SIGINT, SIGHUP};
     int pipe_[2] = {-1, -1};
     QSocketNotifier* notifier_ = nullptr;
     struct sigaction previous_[3] = {};

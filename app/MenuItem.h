@@ -1,11 +1,9 @@
-// A run-time menu item of the main window: an action with the caption as its text
-// exactly, its kind, an integer tag and a group index. Check items are checkable;
-// radio items are checkable and, once added to a submenu, belong to that submenu's
-// exclusive group of their index.
+// A run-time menu item: a QAction that keeps the caption it was made with (compared
+// exactly by MenuItemClick), its kind, tag and group index. The text shown is the
+// caption as written: an '&' is doubled so that Qt adds no mnemonic.
 #pragma once
 
 #include <QAction>
-
 #include <cstdint>
 
 enum class MenuItemKind : int { Plain = 0, Check = 1, Radio = 2 };
@@ -16,11 +14,13 @@ public:
     MenuItem(const QString& caption, MenuItemKind kind, int32_t tag, int groupIndex, bool checked,
              QObject* parent);
 
-    MenuItemKind kind() const { return kind_; }
-    int32_t tag() const { return tag_; }
-    int groupIndex() const { return groupIndex_; }
+    const QString& Caption() const { return caption_; }
+    MenuItemKind Kind() const { return kind_; }
+    int32_t Tag() const { return tag_; }
+    int GroupIndex() const { return groupIndex_; }
 
 private:
+    QString caption_;
     MenuItemKind kind_;
     int32_t tag_;
     int groupIndex_;

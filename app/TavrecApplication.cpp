@@ -4,16 +4,19 @@
 
 #include "app/ErrorBox.h"
 
-TavrecApplication::TavrecApplication(int& argc, char** argv) : QApplication(argc, argv) {
-    // The name only: a display name would be appended to every window title.
-    setApplicationName(QString::fromUtf8(kApplicationTitle));
+TavrecApplication::TavrecApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    // The application title (the taskbar text of the original). Not the display
+    // name: Qt would append that to every window title on X11.
+    setApplicationName(QStringLiteral("Tavrec"));
 }
 
-bool TavrecApplication::notify(QObject* receiver, QEvent* event) {
+bool TavrecApplication::notify(QObject* receiver, QEvent* event)
+{
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& error) {
-        ShowErrorBox(QString::fromUtf8(error.what()));
+        ShowErrorBox(QString::fromLocal8Bit(error.what()));
     } catch (...) {
         ShowErrorBox(QStringLiteral("Unknown error"));
     }

@@ -1,12 +1,9 @@
-// The application object of tavrec: a QApplication whose event delivery shows every
-// error that escapes an event handler in the standard error box and then goes on
-// with the next event, instead of ending the program.
+// The application object. Every event handler runs inside notify(), so an error
+// that escapes one (a settings write refused, a failed start of a tool, ...) is
+// caught here and shown in the standard error box; the event loop goes on.
 #pragma once
 
 #include <QApplication>
-
-// The application title: the standard error box's caption and the program's name.
-inline constexpr char kApplicationTitle[] = "Tavrec";
 
 class TavrecApplication : public QApplication {
     Q_OBJECT

@@ -1,147 +1,166 @@
-// The main window TfrmMain: the small always-on-top tool window of the recorder,
-// nothing but a toolbar of icon buttons, two of them with drop-down menus.
+// TfrmMain: the recorder's always-on-top tool window, a toolbar of eleven icon buttons
+// and the pop-up menus of the drop-down buttons. It owns the settings record for the
+// life of the program (loaded while it is constructed, saved while it is destroyed).
 //
 // Its members are defined by subsystem:
-//   Tavrecmain.cpp              construction, show, size, close and destruction
-//   TavrecmainMenus.cpp         run-time menus and MenuItemClick
-//   TavrecmainToolButtons.cpp   ToolButtonClick and the toolbar actions
-//   TavrecmainMessages.cpp      AppMessage: posted messages and shortcut presses
+//   Tavrecmain.cpp           construction, show, fitting, close and destruction
+//   TavrecmainToolbar.cpp    the toolbar and its buttons
+//   TavrecmainMenus.cpp      run-time menu items, the configuration menu, MenuItemClick
+//   TavrecmainToolButtons.cpp  ToolButtonClick, the window caption
+//   TavrecmainMessages.cpp   AppMessage: capture errors, hook messages, shortcuts
+//   TavrecmainRecording.cpp  the recording actions behind the buttons
+//   TavrecmainHotkeys.cpp    the global shortcuts
+//   TavrecmainDrawing.cpp    the drawing tools and their menus
 #pragma once
 
-#include <QHash>
 #include <QWidget>
-
 #include <cstdint>
 #include <memory>
 #include <mutex>
 
 #include "app/MenuItem.h"
+#include "app/WindowMessages.h"
 #include "settings/RecorderSettings.h"
 
-class AppMessageFilter;
 class QMenu;
 class QToolBar;
 class QToolButton;
+class AppMessageFilter;
 class ToolbarStyle;
 
-// The main window's recording state.
 enum RecorderState : int32_t { rsRecording = 0, rsIdle = 1, rsPaused = 2, rsPicking = 3 };
+
+// Tags of the configuration menu's check items: the item's flag, as its bit in the
+// "BoolSection" word.
+enum FlagTag : int32_t {
+    tagRecordAudio = 0x001,
+    tagRecordVideo = 0x002,
+    tagMinWhileRecording = 0x004,
+    tagAllowDropFrame = 0x008,
+    tagDisableHWAcce = 0x200,
+};
 
 class TfrmMain : public QWidget {
     Q_OBJECT
 public:
-    // Builds the window hidden and loads the settings; throws SettingsError when the
-    // settings cannot be loaded.
+    // Loads the settings (throws SettingsError when the store cannot be read) and
+    // builds the window; it stays hidden, placed at the stored position.
     explicit TfrmMain(QWidget* owner = nullptr);
-    // Runs FormDestroy; an error of saving is shown in the error box.
     ~TfrmMain() override;
 
     // --- window (Tavrecmain.cpp)
-    void FormShow();
-    // Client width := the widths of the visible toolbar buttons, separator included.
     void FitWindowToToolbar();
-    // After a message box: puts the window on top again, unless it is in the tray.
+    // Puts the window back on top after a message box; a hidden window stays hidden.
     void ReassertTopmost();
-    // Saves the settings (only when loading completed, and only once), then drops
-    // DrawLock.
+    // Saves the settings (only if they were loaded completely) and releases DrawLock.
+    // Runs once; the destructor runs it if nobody did before.
     void FormDestroy();
-    // Shows or hides a toolbar button (buttons in a toolbar are shown through it).
-    void ShowToolButton(QToolButton* button, bool shown);
-    bool IsToolButtonShown(QToolButton* button) const;
-    // The window has been closed (by the user, a signal or the session's end).
-    bool CloseRequested() const { return closeRequested_; }
-    const RecorderSettings& Settings() const { return Settings_; }
-    RecorderState State() const { return RecorderState_; }
+    // Shows or hides a toolbar button (the separator included) at once.
+    void SetButtonVisible(QWidget* button, bool visible);
 
-    // --- run-time menus (TavrecmainMenus.cpp)
-    // A new item belonging to no menu yet; its click goes to MenuItemClick.
-    MenuItem* NewMenuItem(const QString& caption, MenuItemKind kind, int32_t tag, int groupIndex, bool checked);
-    // Appends the item to the menu (which then owns it); a radio item joins the
-    // menu's exclusive group of its group index.
-    void AddMenuItem(QMenu* menu, MenuItem* item);
-    // Appends a plain item with a submenu of its own and returns the submenu.
-    QMenu* AddSubmenu(QMenu* menu, const QString& caption);
+    // --- menus (TavrecmainMenus.cpp)
+    // A new item owned by the window and in no menu yet; it reports to MenuItemClick.
+    MenuItem* NewMenuItem(const QString& caption, MenuItemKind kind, int32_t tag, int groupIndex,
+                          bool checked);
+    // Appends `item` to `menu`; a radio item joins the menu's exclusive group of its
+    // group index.
+    static void AddMenuItem(QMenu* menu, MenuItem* item);
     void BuildConfigureMenu();
     void MenuItemClick(MenuItem* item);
 
-    // --- toolbar (TavrecmainToolButtons.cpp)
-    // The click of every toolbar button, told apart by control name. Shortcuts,
-    // timers and error notifications call it directly: it runs whether or not the
-    // button is enabled.
-    void ToolButtonClick(QToolButton* sender);
+    // --- toolbar clicks (TavrecmainToolButtons.cpp)
+    // The one click handler of all toolbar buttons; also what a shortcut, the disk
+    // watch or a capture error "clicks". Not re-entrant: a call while one runs is
+    // dropped.
+    void ToolButtonClick(QObject* sender);
 
     // --- messages (TavrecmainMessages.cpp)
-    // A TAVREC_MESSAGE ClientMessage; true when handled (Qt does not see it then).
-    bool AppMessage(uint32_t message, int32_t wParam, int32_t lParam);
+    // True when the message is consumed.
+    bool AppMessage(const PostedMessage& message);
+
+    // --- shortcuts (TavrecmainHotkeys.cpp)
+    void UnregisterHotkeys();
+    void RegisterHotkeys();
+    // The hotkey index (0 to 5) a grabbed key press stands for, -1 for none.
+    int HotkeyOfKeyPress(uint8_t keycode, uint16_t modifierState) const;
+
+    // --- state, for the other parts of the program and for tests
+    RecorderSettings& Settings() { return settings_; }
+    MainWindowValues& WindowValues() { return windowValues_; }
+    RecorderState State() const { return RecorderState_; }
+    std::mutex& DrawLock() { return *drawLock_; }
+    bool WasShown() const { return shownOnce_; }
+    QToolBar* Toolbar() const { return tlbMain; }
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Tavrecmain.cpp
-    void BuildToolbar();
-    QToolButton* AddToolButton(const char* name, int picture, const char* hint, QMenu* dropDown);
-
-    // TavrecmainMenus.cpp
-    static void EmptyMenu(QMenu* menu);
-    // The RecorderSettings flag a check item's tag designates, null for none.
-    bool* FlagOfTag(int32_t tag);
-    void BuildToolMenus();
-    void PenColorItemClick(MenuItem* item);
-    void PenSizeItemClick(MenuItem* item);
-    void EraserSizeItemClick(MenuItem* item);
-    void ClearDrawItemClick();
-    void ReturnCursorModeItemClick();
-
-    // TavrecmainToolButtons.cpp
+    // --- window (Tavrecmain.cpp)
+    void FormShow();
+    // Places the window's frame (not its client area) at the stored position.
+    void PlaceFrame();
     void UpdateCaption();
-    void ConfigureClick();
-    void StartRecordClick();
-    void ResumeRecordClick();
-    void PauseRecordClick();
-    void StopRecordClick();
-    void PlayRecordClick();
-    void DrawingCommandClick(QToolButton* sender);
-    void EncodeWizardClick();
 
-    // TavrecmainMessages.cpp
-    bool KeyPress(uint8_t keycode, uint16_t state);
-    // A global shortcut was pressed (its HotkeyId); dropped before the first show.
-    void HotkeyMessage(int32_t hotkeyId);
-    void CaptureErrorReceived();
-    void HookMessage(uint32_t message, int32_t wParam, int32_t lParam);
+    // --- toolbar (TavrecmainToolbar.cpp)
+    void BuildToolbar();
+    QToolButton* NewToolButton(const char* name, int picture, const char* hint, QMenu* dropDown);
+
+    // --- menus (TavrecmainMenus.cpp)
+    bool* FlagOfTag(int32_t tag);
+
+    // --- recording actions (TavrecmainRecording.cpp)
+    void OpenPreferences();
+    void StartAction(QToolButton* sender);
+    void ResumeAction(QToolButton* sender);
+    void PauseAction(QToolButton* sender);
+    void StopAction(QToolButton* sender);
+    void PlayAction();
+    void EncodeWizardAction();
+    void OnCaptureError();
+
+    // --- drawing (TavrecmainDrawing.cpp)
+    void BuildDrawMenus();
+    void DrawingCommand(QToolButton* sender);
+    void DrawingHotkey(int hotkey);
+    void OnHookMessage(const PostedMessage& message);
+    void PenColorMenuClick(MenuItem* item);
+    void PenSizeMenuClick(MenuItem* item);
+    void EraserSizeMenuClick(MenuItem* item);
+    void ClearDrawMenuClick();
+    void ReturnCursorModeMenuClick();
+
+    // Settings and the values persisted beside them.
+    RecorderSettings settings_;
+    MainWindowValues windowValues_;
+    bool settingsLoaded_ = false;
+    bool destroyed_ = false;
 
     RecorderState RecorderState_ = rsIdle;
-    RecorderSettings Settings_;
-    MainWindowValues WindowValues_;
-    bool settingsLoaded_ = false;
-    bool shownOnce_ = false;
-    bool closeRequested_ = false;
+    bool EngineErrorPending = false;
     bool ClickGuard = false;
-    // Guards the drawing overlay between this thread and the capture library's video
-    // thread.
-    std::unique_ptr<std::mutex> DrawLock;
+    bool shownOnce_ = false;
+
+    std::unique_ptr<std::mutex> drawLock_;
     std::unique_ptr<AppMessageFilter> appMessage_;
+    std::unique_ptr<ToolbarStyle> toolbarStyle_;
 
     QToolBar* tlbMain = nullptr;
-    ToolbarStyle* toolbarStyle_ = nullptr;
-    QHash<QToolButton*, QAction*> toolbarActions_;
     QToolButton* btnStartRecord = nullptr;
     QToolButton* btnStopRecord = nullptr;
     QToolButton* btnPauseRecord = nullptr;
     QToolButton* btnPlayRecord = nullptr;
+    QWidget* btnSep0 = nullptr;
     QToolButton* btnEncodeWizard = nullptr;
     QToolButton* btnConfigure = nullptr;
     QToolButton* btnChangeTools = nullptr;
     QToolButton* btnChangeSize = nullptr;
     QToolButton* btnClearAll = nullptr;
     QToolButton* btnSwitchMode = nullptr;
+
     QMenu* pmeuConfigure = nullptr;
     QMenu* pmeuFreePen = nullptr;
     QMenu* pmeuFreeEraser = nullptr;
     QMenu* pmeuDrawLine = nullptr;
 };
-
-// The one main window of the program while it exists.
-extern TfrmMain* frmMain;

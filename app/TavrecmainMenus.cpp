@@ -1,156 +1,132 @@
-// TfrmMain: the run-time menus and the one click handler of all their items.
+// Run-time menu items, the configuration menu of btnConfigure and MenuItemClick, the
+// one click handler of every run-time menu item.
 #include <QActionGroup>
 #include <QMenu>
-
-#include <initializer_list>
 
 #include "app/ExternalTools.h"
 #include "app/Tavrecmain.h"
 #include "settings/Tavrecabout.h"
 
-namespace {
-
-// The tag of a check item of pmeuConfigure is the bit of its flag in "BoolSection".
-constexpr int32_t kTagRecordAudio = 0x001;
-constexpr int32_t kTagRecordVideo = 0x002;
-constexpr int32_t kTagMinWhileRecording = 0x004;
-constexpr int32_t kTagAllowDropFrame = 0x008;
-constexpr int32_t kTagDisableHWAcce = 0x200;
-
-QString GroupName(int groupIndex) { return QStringLiteral("radioGroup%1").arg(groupIndex); }
-
-bool OneOf(const QString& caption, std::initializer_list<const char*> captions) {
-    for (const char* c : captions)
-        if (caption == QLatin1String(c)) return true;
-    return false;
-}
-
-}  // namespace
-
 MenuItem* TfrmMain::NewMenuItem(const QString& caption, MenuItemKind kind, int32_t tag, int groupIndex,
-                                bool checked) {
+                                bool checked)
+{
     auto* item = new MenuItem(caption, kind, tag, groupIndex, checked, this);
+    // triggered: a checkable item has already been toggled by Qt when this fires.
     connect(item, &QAction::triggered, this, [this, item] { MenuItemClick(item); });
     return item;
 }
 
-void TfrmMain::AddMenuItem(QMenu* menu, MenuItem* item) {
-    item->setParent(menu);  // emptying the menu deletes it
-    menu->addAction(item);
-    if (item->kind() != MenuItemKind::Radio) return;
-    auto* group = menu->findChild<QActionGroup*>(GroupName(item->groupIndex()), Qt::FindDirectChildrenOnly);
-    if (!group) {
-        group = new QActionGroup(menu);
-        group->setObjectName(GroupName(item->groupIndex()));
-        group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+void TfrmMain::AddMenuItem(QMenu* menu, MenuItem* item)
+{
+    if (item->Kind() == MenuItemKind::Radio) {
+        const QString groupName = QStringLiteral("radioGroup%1").arg(item->GroupIndex());
+        auto* group = menu->findChild<QActionGroup*>(groupName, Qt::FindDirectChildrenOnly);
+        if (!group) {
+            group = new QActionGroup(menu);
+            group->setObjectName(groupName);
+            group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+        }
+        group->addAction(item);
     }
-    const bool checked = item->isChecked();
-    group->addAction(item);
-    // Joining a group that already has a checked item would keep that one.
-    if (checked) item->setChecked(true);
+    menu->addAction(item);
 }
 
-QMenu* TfrmMain::AddSubmenu(QMenu* menu, const QString& caption) {
-    MenuItem* item = NewMenuItem(caption, MenuItemKind::Plain, 0, 0, false);
-    auto* submenu = new QMenu(menu);
-    submenu->setSeparatorsCollapsible(false);
-    item->setMenu(submenu);
-    AddMenuItem(menu, item);
-    return submenu;
+void TfrmMain::BuildConfigureMenu()
+{
+    // Emptied first: this runs again after every use of the preferences dialog.
+    for (QAction* old : pmeuConfigure->actions()) {
+        pmeuConfigure->removeAction(old);
+        if (old->menu())
+            old->menu()->deleteLater();
+        old->deleteLater();
+    }
+    for (QActionGroup* group : pmeuConfigure->findChildren<QActionGroup*>(QString(), Qt::FindDirectChildrenOnly))
+        delete group;
+
+    MenuItem* captureArea = NewMenuItem(QStringLiteral("Capture Area"), MenuItemKind::Plain, 0, 0, false);
+    auto* areaMenu = new QMenu(pmeuConfigure);
+    areaMenu->setSeparatorsCollapsible(false);
+    AddMenuItem(areaMenu, NewMenuItem(QStringLiteral("Full Screen"), MenuItemKind::Radio, 1, 0,
+                                      settings_.CaptureSize == 1));
+    AddMenuItem(areaMenu, NewMenuItem(QStringLiteral("Window"), MenuItemKind::Radio, 2, 0,
+                                      settings_.CaptureSize == 2));
+    captureArea->setMenu(areaMenu);
+    AddMenuItem(pmeuConfigure, captureArea);
+
+    const auto separator = [this] { AddMenuItem(pmeuConfigure, NewMenuItem(QStringLiteral("-"), MenuItemKind::Plain, 0, 0, false)); };
+    const auto check = [this](const char* caption, FlagTag tag) {
+        AddMenuItem(pmeuConfigure, NewMenuItem(QLatin1String(caption), MenuItemKind::Check, tag, 0, *FlagOfTag(tag)));
+    };
+    const auto plain = [this](const char* caption) {
+        AddMenuItem(pmeuConfigure, NewMenuItem(QLatin1String(caption), MenuItemKind::Plain, 0, 0, false));
+    };
+
+    separator();
+    check("Capture Video", tagRecordVideo);
+    check("Capture Audio", tagRecordAudio);
+    separator();
+    check("Allow Drop Frame", tagAllowDropFrame);
+    check("Minimize While Recording", tagMinWhileRecording);
+    check("Disable Hardware Acceleration", tagDisableHWAcce);
+    separator();
+    plain("Encoding wizard");
+    plain("Online Help");
+    plain("About Tavrec...");
 }
 
-void TfrmMain::EmptyMenu(QMenu* menu) {
-    const QList<QMenu*> submenus = menu->findChildren<QMenu*>(Qt::FindDirectChildrenOnly);
-    const QList<QActionGroup*> groups = menu->findChildren<QActionGroup*>(Qt::FindDirectChildrenOnly);
-    menu->clear();
-    qDeleteAll(submenus);
-    qDeleteAll(groups);
-}
-
-bool* TfrmMain::FlagOfTag(int32_t tag) {
+bool* TfrmMain::FlagOfTag(int32_t tag)
+{
     switch (tag) {
-    case kTagRecordAudio: return &Settings_.RecordAudio;
-    case kTagRecordVideo: return &Settings_.RecordVideo;
-    case kTagMinWhileRecording: return &Settings_.MinWhileRecording;
-    case kTagAllowDropFrame: return &Settings_.AllowDropFrame;
-    case kTagDisableHWAcce: return &Settings_.DisableHWAcce;
+    case tagRecordAudio: return &settings_.RecordAudio;
+    case tagRecordVideo: return &settings_.RecordVideo;
+    case tagMinWhileRecording: return &settings_.MinWhileRecording;
+    case tagAllowDropFrame: return &settings_.AllowDropFrame;
+    case tagDisableHWAcce: return &settings_.DisableHWAcce;
     default: return nullptr;
     }
 }
 
-void TfrmMain::BuildConfigureMenu() {
-    EmptyMenu(pmeuConfigure);
-    const RecorderSettings& s = Settings_;
-    auto add = [this](const char* caption, MenuItemKind kind, int32_t tag, bool checked) {
-        AddMenuItem(pmeuConfigure, NewMenuItem(QString::fromLatin1(caption), kind, tag, 0, checked));
+void TfrmMain::MenuItemClick(MenuItem* item)
+{
+    // Recognised by the caption exactly as written, letter case included; the first
+    // row that matches decides.
+    const QString& caption = item->Caption();
+    const auto is = [&caption](std::initializer_list<const char*> captions) {
+        for (const char* c : captions)
+            if (caption == QLatin1String(c))
+                return true;
+        return false;
     };
 
-    QMenu* captureArea = AddSubmenu(pmeuConfigure, QStringLiteral("Capture Area"));
-    AddMenuItem(captureArea, NewMenuItem(QStringLiteral("Full Screen"), MenuItemKind::Radio, 1, 0, s.CaptureSize == 1));
-    AddMenuItem(captureArea, NewMenuItem(QStringLiteral("Window"), MenuItemKind::Radio, 2, 0, s.CaptureSize == 2));
-    add("-", MenuItemKind::Plain, 0, false);
-    add("Capture Video", MenuItemKind::Check, kTagRecordVideo, s.RecordVideo);
-    add("Capture Audio", MenuItemKind::Check, kTagRecordAudio, s.RecordAudio);
-    add("-", MenuItemKind::Plain, 0, false);
-    add("Allow Drop Frame", MenuItemKind::Check, kTagAllowDropFrame, s.AllowDropFrame);
-    add("Minimize While Recording", MenuItemKind::Check, kTagMinWhileRecording, s.MinWhileRecording);
-    add("Disable Hardware Acceleration", MenuItemKind::Check, kTagDisableHWAcce, s.DisableHWAcce);
-    add("-", MenuItemKind::Plain, 0, false);
-    add("Encoding wizard", MenuItemKind::Plain, 0, false);
-    add("Online Help", MenuItemKind::Plain, 0, false);
-    add("About Tavrec...", MenuItemKind::Plain, 0, false);
-}
-
-void TfrmMain::BuildToolMenus() {
-    // pmeuFreePen, pmeuFreeEraser and pmeuDrawLine are filled by the tool menus.
-    EmptyMenu(pmeuFreePen);
-    EmptyMenu(pmeuFreeEraser);
-    EmptyMenu(pmeuDrawLine);
-}
-
-void TfrmMain::MenuItemClick(MenuItem* item) {
-    const QString caption = item->text();
-    // Exact captions, letter case included; the first match decides.
-    if (caption == QLatin1String("About Tavrec...")) {
-        auto* about = new TfrmAbout(this);
-        about->exec();
-        delete about;
-    } else if (caption == QLatin1String("Online Help")) {
+    if (is({"About Tavrec..."})) {
+        TfrmAbout about(this);
+        about.exec();
+    } else if (is({"Online Help"})) {
         OpenOnlineHelp();
-    } else if (caption == QLatin1String("Encoding wizard")) {
-        LaunchEncodingWizard(QString::fromUtf8(Settings_.CurrentFile));
-    } else if (OneOf(caption, {"Capture Area", "-"})) {
-    } else if (OneOf(caption, {"Red", "Green", "Blue", "Black", "White"})) {
-        PenColorItemClick(item);
-    } else if (OneOf(caption, {"1p", "2p", "3p", "4p", "5p", "6p"})) {
-        PenSizeItemClick(item);
-    } else if (OneOf(caption, {"50p", "100p", "150p"})) {
-        EraserSizeItemClick(item);
-    } else if (OneOf(caption, {"Pen Color", "Pen Size"})) {
-    } else if (caption == QLatin1String("Clear Draw")) {
-        ClearDrawItemClick();
-    } else if (caption == QLatin1String("Return Cursor Mode")) {
-        ReturnCursorModeItemClick();
-    } else if (OneOf(caption, {"Close This Menu", "Free Pen", "Free Eraser"})) {
-    } else if (item->kind() == MenuItemKind::Radio) {
+    } else if (is({"Encoding wizard"})) {
+        LaunchEncodingWizard(QString::fromUtf8(settings_.CurrentFile));
+    } else if (is({"Capture Area", "-"})) {
+        // nothing
+    } else if (is({"Red", "Green", "Blue", "Black", "White"})) {
+        PenColorMenuClick(item);
+    } else if (is({"1p", "2p", "3p", "4p", "5p", "6p"})) {
+        PenSizeMenuClick(item);
+    } else if (is({"50p", "100p", "150p"})) {
+        EraserSizeMenuClick(item);
+    } else if (is({"Pen Color", "Pen Size"})) {
+        // nothing
+    } else if (is({"Clear Draw"})) {
+        ClearDrawMenuClick();
+    } else if (is({"Return Cursor Mode"})) {
+        ReturnCursorModeMenuClick();
+    } else if (is({"Close This Menu", "Free Pen", "Free Eraser"})) {
+        // nothing
+    } else if (item->Kind() == MenuItemKind::Radio) {
+        // The exclusive group has checked it and unchecked the others already.
         item->setChecked(true);
-        Settings_.CaptureSize = item->tag();
-    } else if (item->kind() == MenuItemKind::Check) {
-        // Only a check item's tag designates a flag. Qt has toggled the mark already
-        // when the action fires: the flag takes the new mark.
-        if (bool* flag = FlagOfTag(item->tag())) {
-            *flag = item->isChecked();
-        } else {
-            // Bound to no flag: nothing changes, the mark included.
-            const QSignalBlocker block(item);
-            item->setChecked(!item->isChecked());
-        }
+        settings_.CaptureSize = item->Tag();
+    } else if (bool* flag = FlagOfTag(item->Tag())) {
+        // Qt toggled the check mark before triggered() fired: store it, do not flip again.
+        *flag = item->isChecked();
     }
 }
-
-// The tool menus' actions, filled in with the drawing tools.
-void TfrmMain::PenColorItemClick(MenuItem*) {}
-void TfrmMain::PenSizeItemClick(MenuItem*) {}
-void TfrmMain::EraserSizeItemClick(MenuItem*) {}
-void TfrmMain::ClearDrawItemClick() {}
-void TfrmMain::ReturnCursorModeItemClick() {}

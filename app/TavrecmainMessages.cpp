@@ -1,53 +1,37 @@
-// TfrmMain: AppMessage, through which every posted message and every shortcut press
-// passes before Qt dispatches it.
+// AppMessage: the messages posted to the program, seen before Qt dispatches them.
+#include <QToolButton>
+
 #include "app/Tavrecmain.h"
 
-#include "engine/korvid.h"
-
-namespace {
-
-constexpr uint32_t WM_APP = 0x8000;
-constexpr uint32_t WM_HOTKEY = 0x0312;
-// The hook component's messages, HM_MOVE to HM_EXTRA.
-constexpr uint32_t kFirstHookMessage = WM_APP + 1;
-constexpr uint32_t kLastHookMessage = WM_APP + 6;
-
-}  // namespace
-
-bool TfrmMain::AppMessage(uint32_t message, int32_t wParam, int32_t lParam) {
-    if (message == WM_HOTKEY) {
-        HotkeyMessage(wParam);
-        return true;
-    }
-    if (message == CaptureErrorMessage) {
-        CaptureErrorReceived();
+bool TfrmMain::AppMessage(const PostedMessage& message)
+{
+    switch (message.message) {
+    case msg::CAPTURE_ERROR:
+        OnCaptureError();
         return false;  // not marked handled
+    case msg::WM_HOTKEY: {
+        // Before the window was first shown (splash, second instance) a shortcut
+        // would act on a program that is not there yet: dropped.
+        if (!shownOnce_)
+            return true;
+        const int id = message.wParam;
+        if (id >= 0 && id < kHotkeyCount) {
+            if (QToolButton* target = settings_.Hotkeys[id].Target)
+                ToolButtonClick(target);
+            else
+                DrawingHotkey(id);
+        }
+        return true;  // every shortcut message is consumed
     }
-    if (message >= kFirstHookMessage && message <= kLastHookMessage) {
-        HookMessage(message, wParam, lParam);
+    case msg::HM_MOVE:
+    case msg::HM_PRESS:
+    case msg::HM_RELEASE:
+    case msg::HM_MENU:
+    case msg::HM_RELEASE_ACK:
+    case msg::HM_EXTRA:
+        OnHookMessage(message);
         return true;
+    default:
+        return false;
     }
-    return false;
 }
-
-bool TfrmMain::KeyPress(uint8_t, uint16_t) {
-    // The global shortcuts' key presses become HotkeyMessage calls once the
-    // shortcuts are grabbed; every other key goes on to Qt.
-    return false;
-}
-
-void TfrmMain::HotkeyMessage(int32_t hotkeyId) {
-    // Before the window has been shown a shortcut does nothing (the program is still
-    // starting, or it is the second instance on its way out).
-    if (!shownOnce_) return;
-    if (hotkeyId < 0 || hotkeyId >= kHotkeyCount) return;
-    if (QToolButton* target = Settings_.Hotkeys[hotkeyId].Target) ToolButtonClick(target);
-    // Entries without a target (draw mode, clear, redraw) are the drawing tools'.
-}
-
-// Filled in with the recording control: note the pending error, then the stop
-// button's click.
-void TfrmMain::CaptureErrorReceived() {}
-
-// Filled in with the capture-area pick and the drawing tools.
-void TfrmMain::HookMessage(uint32_t, int32_t, int32_t) {}

@@ -1,58 +1,71 @@
-// TfrmMain: the click handler shared by all toolbar buttons and the window caption
-// that follows the recording state.
+// ToolButtonClick: the click handler of every toolbar button, dispatching by the
+// button's control name to the recording and drawing actions.
+#include <QToolBar>
 #include <QToolButton>
 
-#include "app/ClickGuard.h"
-#include "app/ExternalTools.h"
+#include <functional>
+
 #include "app/Tavrecmain.h"
 
-void TfrmMain::ToolButtonClick(QToolButton* sender) {
-    // A click arriving while one is being handled (from a message box, a dialog or a
-    // window pick) is dropped, the caption update included.
-    if (ClickGuard) return;
-    const ClickGuardScope guard(ClickGuard);
+namespace {
 
-    const QString name = sender ? sender->objectName() : QString();
+// Holds ClickGuard for one run of ToolButtonClick. Whatever way the run ends, an
+// action that throws included, the caption is brought up to date and the guard is
+// released, so that the buttons never stay dead.
+class ClickScope {
+public:
+    ClickScope(bool& guard, std::function<void()> finish) : guard_(guard), finish_(std::move(finish))
+    {
+        guard_ = true;
+    }
+    ~ClickScope()
+    {
+        finish_();
+        guard_ = false;
+    }
+    ClickScope(const ClickScope&) = delete;
+    ClickScope& operator=(const ClickScope&) = delete;
+
+private:
+    bool& guard_;
+    std::function<void()> finish_;
+};
+
+}  // namespace
+
+void TfrmMain::ToolButtonClick(QObject* sender)
+{
+    // Re-entry from a nested loop (a message box, the preferences dialog, a window
+    // pick): dropped, without even the caption update.
+    if (ClickGuard)
+        return;
+    ClickScope scope(ClickGuard, [this] { UpdateCaption(); });
+
+    auto* button = qobject_cast<QToolButton*>(sender);
+    if (!button || button->parentWidget() != tlbMain)
+        return;
+
+    const QString name = button->objectName();
     if (name == QLatin1String("btnConfigure")) {
-        if (RecorderState_ == rsIdle) ConfigureClick();
+        if (RecorderState_ == rsIdle)
+            OpenPreferences();
     } else if (name == QLatin1String("btnStartRecord")) {
         if (RecorderState_ == rsIdle)
-            StartRecordClick();
+            StartAction(button);
         else if (RecorderState_ == rsPaused)
-            ResumeRecordClick();
+            ResumeAction(button);
     } else if (name == QLatin1String("btnPauseRecord")) {
-        if (RecorderState_ != rsPaused) PauseRecordClick();
+        if (RecorderState_ != rsPaused)
+            PauseAction(button);
     } else if (name == QLatin1String("btnStopRecord")) {
-        StopRecordClick();
+        StopAction(button);
     } else if (name == QLatin1String("btnPlayRecord")) {
-        if (RecorderState_ == rsIdle) PlayRecordClick();
+        if (RecorderState_ == rsIdle)
+            PlayAction();
     } else if (name == QLatin1String("btnSwitchMode") || name == QLatin1String("btnChangeTools") ||
                name == QLatin1String("btnClearAll") || name == QLatin1String("btnChangeSize")) {
-        DrawingCommandClick(sender);
+        DrawingCommand(button);
     } else if (name == QLatin1String("btnEncodeWizard")) {
-        EncodeWizardClick();
-    }
-    UpdateCaption();
-}
-
-void TfrmMain::UpdateCaption() {
-    // The window's title is also its taskbar text.
-    switch (RecorderState_) {
-    case rsIdle: setWindowTitle(QStringLiteral("Tavrec!")); break;
-    case rsRecording: setWindowTitle(QStringLiteral("Tavrec! [RECORDING]")); break;
-    case rsPaused: setWindowTitle(QStringLiteral("Tavrec! [PAUSING]")); break;
-    case rsPicking: break;
+        EncodeWizardAction();
     }
 }
-
-void TfrmMain::EncodeWizardClick() { LaunchEncodingWizard(QString::fromUtf8(Settings_.CurrentFile)); }
-
-// The recording actions and the preferences dialog, filled in with the recording
-// control, the drawing tools and the preferences dialog.
-void TfrmMain::ConfigureClick() {}
-void TfrmMain::StartRecordClick() {}
-void TfrmMain::ResumeRecordClick() {}
-void TfrmMain::PauseRecordClick() {}
-void TfrmMain::StopRecordClick() {}
-void TfrmMain::PlayRecordClick() {}
-void TfrmMain::DrawingCommandClick(QToolButton*) {}

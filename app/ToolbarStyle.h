@@ -1,6 +1,6 @@
-// The style of the main window's toolbar: the application's style without the
-// toolbar's frame, margins, item spacing and handle, and with 5-pixel separators, so
-// the toolbar is exactly as wide as its visible buttons.
+// The style of the main toolbar: the desktop's own, but with no frame, margins,
+// spacing, handle or overflow extension, so that the toolbar is exactly as wide as
+// its visible buttons (32, 45 and 5 pixels) and the window can be fitted to it.
 #pragma once
 
 #include <QProxyStyle>
@@ -12,6 +12,4 @@ public:
 
     int pixelMetric(PixelMetric metric, const QStyleOption* option = nullptr,
                     const QWidget* widget = nullptr) const override;
-
-    static constexpr int kSeparatorWidth = 5;
 };
