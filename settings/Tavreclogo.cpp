@@ -61,6 +61,8 @@ TfrmLOGO::TfrmLOGO(QWidget* owner)
     tmrSecond = new QTimer(this);
     tmrSecond->setObjectName(QStringLiteral("tmrSecond"));
     tmrSecond->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the splash stays its full two seconds.
+    tmrSecond->setTimerType(Qt::PreciseTimer);
     tmrSecond->setInterval(2000);
     connect(tmrSecond, &QTimer::timeout, this, &TfrmLOGO::tmrSecondTimer);
     tmrSecond->start();

@@ -24,8 +24,8 @@ RemuxerDialog::RemuxerDialog(const QString& input, QWidget* parent) : QDialog(pa
     btnBrowseInput = new QPushButton(QStringLiteral("Browse..."), this);
     cmbContainer = new QComboBox(this);
     cmbContainer->setObjectName(QStringLiteral("cmbContainer"));
-    cmbContainer->addItem(QStringLiteral("MP4 (H.264 video, AAC sound)"), static_cast<int>(Container::Mp4));
-    cmbContainer->addItem(QStringLiteral("MKV (H.264 video, AAC sound)"), static_cast<int>(Container::Mkv));
+    cmbContainer->addItem(QStringLiteral("MP4"), static_cast<int>(Container::Mp4));
+    cmbContainer->addItem(QStringLiteral("MKV (Matroska)"), static_cast<int>(Container::Mkv));
     txtOutput = new QLineEdit(this);
     txtOutput->setObjectName(QStringLiteral("txtOutput"));
     btnBrowseOutput = new QPushButton(QStringLiteral("Browse..."), this);
