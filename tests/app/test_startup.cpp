@@ -4,6 +4,7 @@
 // broken settings file, and the settings written at exit and read back.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -60,8 +61,16 @@ public:
         for (auto& e : env) envp.push_back(e.data());
         envp.push_back(nullptr);
         char* argv[] = {const_cast<char*>(kTavrec.c_str()), nullptr};
-        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
+        // The error box's text is also written to the standard error.
+        static int count = 0;
+        stderrPath_ = runtimeDir + "/stderr-" + std::to_string(++count);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
     }
+    std::string StandardError() const { return TempRegistry::ReadFile(stderrPath_); }
     ~Tavrec() {
         if (pid_ > 0 && !ended_) {
             kill(pid_, SIGKILL);
@@ -107,6 +116,7 @@ public:
 
 private:
     pid_t pid_ = -1;
+    std::string stderrPath_;
     bool ended_ = false;
     int code_ = -1;
 };
@@ -154,6 +164,8 @@ TEST_F(Startup, SecondInstanceShowsOnlyTheMessageAndExitsZeroWhileTheFirstRuns) 
 
     PressOk(box);
     EXPECT_EQ(second.Wait(10s), 0);
+    EXPECT_NE(second.StandardError().find("Program is already running."), std::string::npos)
+        << second.StandardError();
     EXPECT_TRUE(first.Running());
     EXPECT_FALSE(first.WaitForWindow("Tavrec!", 1s).empty());
 }
@@ -211,6 +223,8 @@ TEST_F(Startup, BrokenSettingsFileShowsTheErrorAndIsLeftUntouched) {
     EXPECT_EQ(tavrec.Windows().size(), 1u) << "only the box, no splash or main window";
     PressOk(box);
     EXPECT_EQ(tavrec.Wait(10s), 0);
+    EXPECT_NE(tavrec.StandardError().find("Invalid data type for 'FPS'."), std::string::npos)
+        << tavrec.StandardError();
     EXPECT_EQ(registry_.Text(), broken);
 }
 
@@ -225,9 +239,9 @@ TEST_F(Startup, SettingsWrittenAtExitAreReadBackAndTheWindowDoesNotCreep) {
     text = std::regex_replace(text, std::regex("\"FPS\"=hex:[0-9a-f,]+"), "\"FPS\"=hex:0f,00,00,00");
     registry_.SetText(text);
 
-    // Two starts, each ended differently: the frame stays at (200, 150) and the other
+    // Three starts, each ended by another signal: the frame stays at (200, 150) and the other
     // values come back as they were.
-    for (int signal : {SIGTERM, SIGINT}) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         Tavrec tavrec(registry_.Path(), runtime_);
         const std::string main = tavrec.WaitForWindow("Tavrec!", 15s);
         ASSERT_FALSE(main.empty());
@@ -240,6 +254,23 @@ TEST_F(Startup, SettingsWrittenAtExitAreReadBackAndTheWindowDoesNotCreep) {
         EXPECT_NE(saved.find("\"APTop\"=dword:00000096"), std::string::npos) << saved;
         EXPECT_NE(saved.find("\"FPS\"=hex:0f,00,00,00"), std::string::npos) << saved;
     }
+}
+
+TEST_F(Startup, ConfigureMenuOfTheRunningProgramChangesTheFlagItSaves) {
+    Tavrec tavrec(registry_.Path(), runtime_);
+    const std::string main = tavrec.WaitForWindow("Tavrec!", 15s);
+    ASSERT_FALSE(main.empty());
+    std::this_thread::sleep_for(500ms);
+    // The arrow of btnConfigure, the last 45 pixels of the idle toolbar; then, in the
+    // menu, past "Capture Area" to "Capture Video".
+    Shell("xdotool mousemove --window " + main + " 204 15 click 1");
+    std::this_thread::sleep_for(700ms);
+    Shell("xdotool key Down Down Return");
+    std::this_thread::sleep_for(500ms);
+    kill(tavrec.Pid(), SIGTERM);
+    ASSERT_EQ(tavrec.Wait(10s), 0);
+    // Audio on by default, video now on as well.
+    EXPECT_NE(registry_.Text().find("\"BoolSection\"=hex:03,00,00,00"), std::string::npos) << registry_.Text();
 }
 
 }  // namespace
