@@ -13,6 +13,7 @@
 #include "app/AppMessage.h"
 #include "app/ErrorBox.h"
 #include "app/ToolbarStyle.h"
+#include "app/ToolbarVisibility.h"
 
 TfrmMain* frmMain = nullptr;
 
@@ -124,10 +125,7 @@ void TfrmMain::FitWindowToToolbar()
 
 void TfrmMain::SetButtonVisible(QWidget* button, bool visible)
 {
-    for (QAction* action : tlbMain->actions()) {
-        if (tlbMain->widgetForAction(action) == button)
-            action->setVisible(visible);
-    }
+    toolbarVisibility_->SetVisible(button, visible);
 }
 
 void TfrmMain::ReassertTopmost()

@@ -27,6 +27,7 @@ class QToolBar;
 class QToolButton;
 class AppMessageFilter;
 class ToolbarStyle;
+class ToolbarVisibility;
 
 enum RecorderState : int32_t { rsRecording = 0, rsIdle = 1, rsPaused = 2, rsPicking = 3 };
 
@@ -145,6 +146,7 @@ private:
     std::unique_ptr<std::mutex> drawLock_;
     std::unique_ptr<AppMessageFilter> appMessage_;
     std::unique_ptr<ToolbarStyle> toolbarStyle_;
+    ToolbarVisibility* toolbarVisibility_ = nullptr;
 
     QToolBar* tlbMain = nullptr;
     QToolButton* btnStartRecord = nullptr;

@@ -8,6 +8,7 @@
 #include "app/Tavrecmain.h"
 #include "app/ToolbarSeparator.h"
 #include "app/ToolbarStyle.h"
+#include "app/ToolbarVisibility.h"
 
 namespace {
 
@@ -74,6 +75,9 @@ void TfrmMain::BuildToolbar()
                             static_cast<QWidget*>(btnChangeTools), static_cast<QWidget*>(btnChangeSize),
                             static_cast<QWidget*>(btnClearAll), static_cast<QWidget*>(btnSwitchMode)})
         tlbMain->addWidget(button);
+    toolbarVisibility_ = new ToolbarVisibility(tlbMain);
+    for (QAction* action : tlbMain->actions())
+        toolbarVisibility_->Track(tlbMain->widgetForAction(action));
 
     btnStopRecord->setEnabled(false);
     btnPauseRecord->setEnabled(false);
