@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 
 #include "app/ErrorBox.h"
 #include "app/ExitSignals.h"
@@ -39,25 +40,14 @@ void SaveWhenQtExits()
     _exit(0);
 }
 
-void RunWindow(TavrecApplication& app, TfrmMain& window)
+// Steps after the window is built: the splash, the window, the event loop. `closing`
+// is set by a close request that arrives before the loop runs.
+void RunWindow(TfrmMain& window, const bool& closing)
 {
-    SingleInstance instance;
-
-    bool closing = false;
-    ExitSignals exitSignals;
-    const auto closeWindow = [&window, &closing] {
-        closing = true;
-        window.close();
-    };
-    QObject::connect(&exitSignals, &ExitSignals::closeRequested, &window, closeWindow);
-    // The session ends: close as the user would, which saves the settings.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
-                     [closeWindow](QSessionManager&) { closeWindow(); });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&window] { window.FormDestroy(); });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &window, [&window] { window.FormDestroy(); });
 
     {
-        auto* logo = new TfrmLOGO(&window);
-        std::unique_ptr<TfrmLOGO> owned(logo);
+        std::unique_ptr<TfrmLOGO> logo = std::make_unique<TfrmLOGO>(&window);
         logo->exec();
     }
     // A signal during the splash ends the program before its window appears.
@@ -82,12 +72,33 @@ int RunTavrec(int argc, char** argv)
     // program. Closing the main window quits explicitly.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // From here on SIGTERM, SIGINT and SIGHUP close the program through its close
+    // path, also while an error box or the splash is up.
     std::unique_ptr<TfrmMain> window;
+    bool closing = false;
+    ExitSignals exitSignals;
+    const auto requestClose = [&window, &closing] {
+        closing = true;
+        if (window)
+            window->close();
+        // Also ends the loop of an error box or of the splash, which quit() would not
+        // reach (it only ends the main loop once that runs).
+        QCoreApplication::exit(0);
+    };
+    QObject::connect(&exitSignals, &ExitSignals::closeRequested, &app, requestClose);
+    // The session ends: close as the user would, which saves the settings.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
+                     [requestClose](QSessionManager&) { requestClose(); });
+
+    // Held until the process ends, after the settings are written: a next instance
+    // started meanwhile must not load the values that are about to be replaced.
+    std::optional<SingleInstance> instance;
     try {
         window = std::make_unique<TfrmMain>();
         windowToSaveAtExit = window.get();
         std::atexit(SaveWhenQtExits);
-        RunWindow(app, *window);
+        instance.emplace();
+        RunWindow(*window, closing);
         windowToSaveAtExit = nullptr;
         window->FormDestroy();
     } catch (const std::exception& error) {
@@ -97,9 +108,7 @@ int RunTavrec(int argc, char** argv)
         windowToSaveAtExit = nullptr;
         ShowErrorBox(QStringLiteral("Unknown error"));
     }
-    try {
-        window.reset();
-    } catch (...) {
-    }
+    window.reset();  // runs FormDestroy if it has not run yet
+    instance.reset();
     return 0;
 }

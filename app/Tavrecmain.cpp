@@ -141,7 +141,7 @@ void TfrmMain::closeEvent(QCloseEvent* event)
     event->accept();
     // The application does not quit on its own when its last window closes (the
     // window hides into the tray): closing the main window is what ends it.
-    QCoreApplication::quit();
+    QCoreApplication::exit(0);
 }
 
 void TfrmMain::FormDestroy()
