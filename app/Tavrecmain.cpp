@@ -7,7 +7,7 @@
 #include <QToolButton>
 #include <QWindow>
 
-#include <cstdio>
+#include <algorithm>
 #include <exception>
 
 #include "app/AppMessage.h"

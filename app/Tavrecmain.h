@@ -166,3 +166,7 @@ private:
     QMenu* pmeuFreeEraser = nullptr;
     QMenu* pmeuDrawLine = nullptr;
 };
+
+// The one main window, set while it exists (null before it is built and after it is
+// destroyed).
+extern TfrmMain* frmMain;
