@@ -20,14 +20,14 @@ tests/desktop-session.sh ctest --test-dir build --output-on-failure "$@" || rc=$
 # AddressSanitizer: the engine is where threads meet and buffers are filled, so
 # that is where races and overruns would hide.
 if [ "$rc" -eq 0 ] && [ -z "${TAVREC_SKIP_SANITIZERS:-}" ] && [ $# -eq 0 ]; then
-  engine_tests=(test_capture_interface test_stream_setup test_audio_thread test_video_recording test_audio_recording)
+  engine_tests=(test_capture_interface test_stream_setup test_audio_thread test_video_recording test_audio_recording test_overlay_frame)
 
   echo "== test.sh: engine tests under ThreadSanitizer (build-tsan/)"
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREC_SANITIZE=thread >/dev/null
   cmake --build build-tsan -j "$jobs" --target "${engine_tests[@]}"
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
     tests/desktop-session.sh ctest --test-dir build-tsan --output-on-failure \
-      -R '^(CaptureInterface|StreamSetup|AudioThreadTest|AudioRecording\.RecordsTheTone|VideoRecording\.(Uncompressed|Lossless|FollowsAMoved|WriteFailure))' || rc=$?
+      -R '^(CaptureInterface|StreamSetup|AudioThreadTest|AudioRecording\.RecordsTheTone|VideoRecording\.(Uncompressed|Lossless|FollowsAMoved|WriteFailure)|OverlayFrame\.ConcurrentStrokesAndFrames)' || rc=$?
 
   if [ "$rc" -eq 0 ]; then
     echo "== test.sh: engine tests under AddressSanitizer (build-asan/)"
@@ -36,6 +36,9 @@ if [ "$rc" -eq 0 ] && [ -z "${TAVREC_SKIP_SANITIZERS:-}" ] && [ $# -eq 0 ]; then
     ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="halt_on_error=1 print_stacktrace=1" \
       tests/desktop-session.sh ctest --test-dir build-asan --output-on-failure -L engine \
         -E 'SlotsKeepRealTime|ThreeIntervals|HalfMinute' || rc=$?
+    # The drawing overlay writes raw frame memory: its clipping is checked here.
+    ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="halt_on_error=1 print_stacktrace=1" \
+      tests/desktop-session.sh ctest --test-dir build-asan --output-on-failure -R '^OverlayFrame\.' || rc=$?
   fi
 fi
 exit "$rc"

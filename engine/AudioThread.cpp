@@ -8,9 +8,11 @@
 #include <atomic>
 #include <cstring>
 
+#include "engine/AudioFormatCheck.h"
 #include "engine/CaptureThreads.h"
 #include "engine/ContextAccess.h"
 #include "engine/LastError.h"
+#include "engine/OptionText.h"
 #include "engine/StreamSetup.h"
 
 namespace korvid {
@@ -75,6 +77,11 @@ private:
 
 bool AudioCapture::SetUp()
 {
+    // Everything below is sized from the format: it is checked first.
+    if (!IsRecordableAudioFormat(format_)) {
+        ReportCaptureError(options_->NotifyWindow, kUnsupportedAudioFormatText);
+        return false;
+    }
     if (!CreateAudioStream(options_, AviFileOf(context_), &stream_))
         return false;
     for (auto& event : notifications_) {
@@ -83,7 +90,7 @@ bool AudioCapture::SetUp()
             return false;
     }
     std::string id;
-    if (!FindCaptureDevice(options_->AudioDeviceName, &id))
+    if (!FindCaptureDevice(OptionText(options_->AudioDeviceName), &id))
         return false;
     device_ = CurrentAudioDeviceSource().Open(id);
     if (!device_)
@@ -95,8 +102,6 @@ bool AudioCapture::SetUp()
         ReportCaptureError(options_->NotifyWindow, kNoDirectSoundText);
         return false;
     }
-    if (format_.nBlockAlign == 0 || format_.nAvgBytesPerSec == 0)
-        return false;
     bufferSize_ = 16 * format_.nAvgBytesPerSec;
     transfer_.resize(bufferSize_);
     if (!device_->CreateBuffer(format_, bufferSize_))
@@ -189,8 +194,10 @@ uint32_t AudioCapture::Run()
             // Paused: flush what was captured before the pause, capture nothing meanwhile.
             if (capturing_ && !StopAndFlush())
                 return 1;
-            if (run->Wait() != platform::NamedEvent::WaitResult::Signaled)
+            if (run->Wait() != platform::NamedEvent::WaitResult::Signaled) {
+                ReportWaitFailure(options_->NotifyWindow, "Failed to wait for the run event");
                 return 1;
+            }
         }
         if (!StartCapture())
             return 1;
@@ -202,8 +209,10 @@ uint32_t AudioCapture::Run()
             return StopAndFlush() ? 0 : 1;  // the last chunk
 
         const int woken = platform::NamedEvent::WaitAny(events.data(), events.size());
-        if (woken < 0)
+        if (woken < 0) {
+            ReportWaitFailure(options_->NotifyWindow, "Failed to wait for sound notifications");
             return 1;
+        }
         if (woken == static_cast<int>(kNotifications))
             return StopAndFlush() ? 0 : 1;  // the last chunk
         if (!Drain() || !Write())
@@ -225,7 +234,7 @@ AudioDeviceSource& CurrentAudioDeviceSource()
     return source ? *source : pulse;
 }
 
-bool FindCaptureDevice(const char* name, std::string* id)
+bool FindCaptureDevice(std::string_view name, std::string* id)
 {
     id->clear();
     std::vector<platform::AudioDevice> devices;
@@ -234,7 +243,7 @@ bool FindCaptureDevice(const char* name, std::string* id)
     for (const auto& device : devices) {
         if (device.id.empty())
             continue;  // the primary device
-        if (name && device.description == name)
+        if (device.description == name)
             *id = device.id;  // enumeration goes on: the last match wins
     }
     return true;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/AudioCapture.h"
@@ -27,6 +28,6 @@ AudioDeviceSource& CurrentAudioDeviceSource();
 // Finds the id of the device whose description equals name byte for byte, skipping
 // the primary device; when several match the last one wins; no match leaves *id
 // empty (the default device). True when the enumeration succeeded.
-bool FindCaptureDevice(const char* name, std::string* id);
+bool FindCaptureDevice(std::string_view name, std::string* id);
 
 }  // namespace korvid

@@ -6,6 +6,7 @@
 #include "engine/CaptureThreads.h"
 #include "engine/ContextAccess.h"
 #include "engine/LastError.h"
+#include "engine/OptionText.h"
 #include "platform/TickCount.h"
 
 namespace korvid {
@@ -93,7 +94,7 @@ uint32_t ControlThreadMain(void* argument)
     if (context->AviFile) {
         // Not a file this thread opened: it is left alone, not released.
         ReportCaptureError(0, "Failed to create video file, file might not be closed");
-    } else if (auto file = platform::AviFile::Create(context->Options->FileName)) {
+    } else if (auto file = platform::AviFile::Create(std::string(OptionText(context->Options->FileName)))) {
         context->AviFile = file.release();
         ownsFile = true;
         const StartResult result = StartCaptureThreads(context, started);
@@ -109,8 +110,10 @@ uint32_t ControlThreadMain(void* argument)
             std::vector<platform::Thread*> threads;
             for (auto& thread : started)
                 threads.push_back(thread.get());
-            platform::Thread::WaitAny(threads.data(), threads.size());
-            if (StopCaptureThreads(context, started))
+            const bool waited = platform::Thread::WaitAny(threads.data(), threads.size()) >= 0;
+            if (!waited)
+                ReportWaitFailure(0, "Failed to wait for the capture threads");
+            if (StopCaptureThreads(context, started) && waited)
                 exitCode = 0;
         }
     } else {
@@ -124,7 +127,13 @@ uint32_t ControlThreadMain(void* argument)
     delete ReserveEvent(context);
     context->RunEvent = context->StopEvent = context->ReserveEvent = nullptr;
     if (auto* file = ownsFile ? AviFileOf(context) : nullptr) {
-        file->Close();
+        // The final index and headers are written here: a full disk shows now. A
+        // capture thread's own failure text, when there was one, stays the one shown.
+        if (!file->Close()) {
+            if (exitCode == 0)
+                ReportCaptureError(0, "Failed to close video file");
+            exitCode = 1;
+        }
         delete file;
         context->AviFile = nullptr;
     }

@@ -2,7 +2,9 @@
 
 #include <cstring>
 #include <mutex>
+#include <string>
 
+#include "platform/NamedEvent.h"
 #include "platform/XDisplay.h"
 
 namespace korvid {
@@ -25,6 +27,13 @@ void ReportCaptureError(KorvidWindow window, const char* text)
     }
     if (window != 0)
         platform::PostWindowMessage(window, CaptureErrorMessage, 0, 0);
+}
+
+void ReportWaitFailure(KorvidWindow window, const char* text)
+{
+    const std::string reason = platform::NamedEvent::LastError();
+    const std::string message = reason.empty() ? std::string(text) : std::string(text) + ": " + reason;
+    ReportCaptureError(window, message.c_str());
 }
 
 }  // namespace korvid

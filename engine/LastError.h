@@ -11,4 +11,7 @@ inline constexpr int32_t kLastErrorCapacity = 256;
 // posts CaptureErrorMessage to it.
 void ReportCaptureError(KorvidWindow window, const char* text);
 
+// Reports a failed event wait: the text, then the reason the wait gave.
+void ReportWaitFailure(KorvidWindow window, const char* text);
+
 }  // namespace korvid

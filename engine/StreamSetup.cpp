@@ -9,10 +9,12 @@ namespace korvid {
 
 namespace {
 
+// name is CodecName: 64 characters, terminated only when shorter.
 bool SameDescription(const uint16_t* name, const std::u16string& description)
 {
+    constexpr size_t kCapacity = sizeof CaptureOptions::CodecName / sizeof(uint16_t);
     size_t i = 0;
-    for (; name[i] != 0; ++i)
+    for (; i < kCapacity && name[i] != 0; ++i)
         if (i >= description.size() || name[i] != description[i])
             return false;
     return i == description.size();
@@ -32,7 +34,7 @@ std::unique_ptr<platform::Compressor> FindCodecByName(const uint16_t* name, cons
         return nullptr;
     platform::CodecInfo info;
     for (int index = 0; platform::CodecManager::Info(0, index, &info); ++index) {
-        auto compressor = platform::CodecManager::Open(info.fccType, info.fccHandler);
+        auto compressor = platform::CodecManager::Open(info);
         if (!compressor)
             continue;
         const platform::CodecInfo opened = compressor->GetInfo();

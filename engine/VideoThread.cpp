@@ -17,6 +17,7 @@
 #include "engine/StreamSetup.h"
 #include "platform/CursorImage.h"
 #include "platform/ScreenGrabber.h"
+#include "platform/ScreenPalette.h"
 #include "platform/TickCount.h"
 #include "platform/XDisplay.h"
 
@@ -117,6 +118,7 @@ public:
 
 private:
     bool BuildFrame(uint32_t slot);
+    void ReportScreenError(const char* text, const std::string& reason);
     bool WriteFrame(uint32_t slot);
 
     CaptureContext* context_;
@@ -128,6 +130,7 @@ private:
     std::unique_ptr<platform::XDisplay> display_;
     std::unique_ptr<platform::ScreenGrabber> grabber_;
     std::unique_ptr<platform::CursorReader> cursorReader_;
+    std::unique_ptr<platform::ScreenPalette> palette_;  // 8-bit screens only
     platform::CursorImage cursor_;
     CursorPatch cursorPatch_;
 
@@ -173,6 +176,8 @@ bool VideoCapture::SetUp()
     frame_.Stride = static_cast<int32_t>(grabber_->FrameStride());
     std::memset(frame_.Pixels, 0, grabber_->FrameStride() * static_cast<size_t>(frame_.Height));
     cursorReader_ = std::make_unique<platform::CursorReader>(*display_);
+    if (frame_.BitsPerPixel == 8)
+        palette_ = platform::ScreenPalette::Read(*display_);  // without it no cursor is drawn
 
     compressor_ = FindCodecByName(options_->CodecName, format_);
     if (compressor_) {
@@ -230,10 +235,20 @@ bool VideoCapture::WriteFrame(uint32_t slot)
     return true;
 }
 
+void VideoCapture::ReportScreenError(const char* text, const std::string& reason)
+{
+    const std::string message = reason.empty() ? std::string(text) : std::string(text) + ": " + reason;
+    ReportCaptureError(notify_, message.c_str());
+}
+
 bool VideoCapture::BuildFrame(uint32_t slot)
 {
-    if (refreshFrame_)
-        grabber_->Grab(rect_.left, rect_.top, frame_.Pixels, frame_.Stride);
+    // A grab fails when the X connection is gone (the server ended or dropped us):
+    // the recording ends there rather than repeating the last picture.
+    if (refreshFrame_ && !grabber_->Grab(rect_.left, rect_.top, frame_.Pixels, frame_.Stride)) {
+        ReportScreenError("Failed to grab the screen", grabber_->LastError());
+        return false;
+    }
     if (context_->OnFrame.Code)
         context_->OnFrame.Code(context_->OnFrame.Object, &frame_, frame_.Width, frame_.Height, &refreshFrame_);
 
@@ -243,7 +258,7 @@ bool VideoCapture::BuildFrame(uint32_t slot)
         const int y = cursor_.y - rect_.top - cursor_.yhot;
         cursorPatch_.Save(frame_, x, y, cursor_.width, cursor_.height);
         platform::DrawCursor(cursor_, x, y, frame_.Pixels, frame_.Width, frame_.Height, frame_.Stride,
-                             frame_.BitsPerPixel);
+                             frame_.BitsPerPixel, palette_.get());
     }
     const bool written = WriteFrame(slot);
     cursorPatch_.Restore(frame_);  // the cursor never stays in the frame
@@ -265,7 +280,12 @@ uint32_t VideoCapture::Run()
     uint64_t lastSlot = 0;
     uint32_t wait = 0;
 
-    while (reserve->Wait(wait) == platform::NamedEvent::WaitResult::Timeout) {
+    for (;;) {
+        const platform::NamedEvent::WaitResult slept = reserve->Wait(wait);
+        if (slept == platform::NamedEvent::WaitResult::Failed)
+            ReportWaitFailure(notify_, "Failed to wait for the next frame");
+        if (slept != platform::NamedEvent::WaitResult::Timeout)
+            return 1;  // a failed wait, or ReserveEvent set
         const int running = run->State();
         if (running < 0)
             return 1;
@@ -276,8 +296,10 @@ uint32_t VideoCapture::Run()
             }
         } else {
             const uint32_t pauseStart = platform::GetTickCount();
-            if (run->Wait() != platform::NamedEvent::WaitResult::Signaled)
+            if (run->Wait() != platform::NamedEvent::WaitResult::Signaled) {
+                ReportWaitFailure(notify_, "Failed to wait for the run event");
                 return 1;
+            }
             if (started) {
                 pausedTotal += platform::GetTickCount() - pauseStart;
             } else {
@@ -318,7 +340,6 @@ uint32_t VideoCapture::Run()
         if (run->State() != 1)
             wait = 0;
     }
-    return 1;
 }
 
 }  // namespace

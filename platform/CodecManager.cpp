@@ -24,4 +24,16 @@ std::unique_ptr<Compressor> CodecManager::Open(uint32_t fccType, uint32_t fccHan
     return std::unique_ptr<Compressor>(new Compressor(std::make_unique<Compressor::Impl>(*entry)));
 }
 
+std::unique_ptr<Compressor> CodecManager::Open(const CodecInfo& info)
+{
+    if (info.encoderName.empty())
+        return Open(info.fccType, info.fccHandler);
+    if (info.fccType != 0 && info.fccType != kCodecTypeVideo)
+        return nullptr;
+    const CodecEntry* entry = CodecRegistry::FindEncoder(info.encoderName);
+    if (!entry)
+        return nullptr;
+    return std::unique_ptr<Compressor>(new Compressor(std::make_unique<Compressor::Impl>(*entry)));
+}
+
 }  // namespace platform

@@ -27,10 +27,14 @@ class Compressor;
 class CodecManager {
 public:
     // Fills *info with the compressor at that index of a stable enumeration (type 0
-    // means every type). False past the end. Handler codes are unique in the list.
+    // means every type). False past the end. One entry per encoder: a handler code
+    // may come more than once (libx264 and libx264rgb both write H264).
     static bool Info(uint32_t fccType, int index, CodecInfo* info);
-    // Opens a compressor for queries and compression; null when none has that code.
+    // Opens the first compressor with that code; null when none has it.
     static std::unique_ptr<Compressor> Open(uint32_t fccType, uint32_t fccHandler);
+    // Opens the compressor an enumerated info stands for (by its encoder; by code when
+    // the info names no encoder); null when there is none.
+    static std::unique_ptr<Compressor> Open(const CodecInfo& info);
 };
 
 class Compressor {

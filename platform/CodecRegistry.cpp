@@ -2,12 +2,14 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/hwcontext.h>
 }
 
 #include <cstring>
 #include <vector>
 
 #include "platform/CodecAviTag.h"
+#include "platform/CodecLog.h"
 #include "platform/CodecSession.h"
 
 namespace platform {
@@ -111,6 +113,26 @@ bool Admit(const AVCodec* codec, CodecEntry* entry)
     return false;
 }
 
+// Whether an encoder that works on a device (VAAPI, QSV, CUDA) has one here. Without
+// it the encoder cannot open, and some of them (mjpeg_qsv) leak what their failed
+// set-up allocated, at every size tried: they are not opened at all.
+bool DeviceAvailable(const AVCodec* codec)
+{
+    CodecLogCapture quiet;  // "cannot load libcuda" and the like are expected here
+    bool needsDevice = false;
+    for (int i = 0; const AVCodecHWConfig* config = avcodec_get_hw_config(codec, i); ++i) {
+        if (config->device_type == AV_HWDEVICE_TYPE_NONE)
+            continue;
+        needsDevice = true;
+        AVBufferRef* device = nullptr;
+        if (av_hwdevice_ctx_create(&device, config->device_type, nullptr, nullptr, 0) == 0) {
+            av_buffer_unref(&device);
+            return true;
+        }
+    }
+    return !needsDevice;
+}
+
 std::vector<CodecEntry> Build()
 {
     std::vector<CodecEntry> entries;
@@ -121,24 +143,14 @@ std::vector<CodecEntry> Build()
         const uint32_t tag = AviTableTag(codec->id);
         if (tag == 0)
             continue;
-        CodecEntry* taken = nullptr;
-        for (CodecEntry& e : entries)
-            if (e.info.fccHandler == tag)
-                taken = &e;
-        if (taken && taken->anySize)
-            continue;  // the first one that takes any size keeps the code
         CodecEntry entry;
         entry.codec = codec;
         entry.info.fccType = kCodecTypeVideo;
         entry.info.fccHandler = tag;
         entry.info.description = Utf16(codec->long_name ? codec->long_name : codec->name);
         entry.info.encoderName = codec->name;
-        if (!Admit(codec, &entry))
-            continue;
-        if (!taken)
+        if (DeviceAvailable(codec) && Admit(codec, &entry))
             entries.push_back(std::move(entry));
-        else if (entry.anySize)
-            *taken = std::move(entry);  // replaces one that only takes fixed sizes, in its place
     }
     return entries;
 }
@@ -155,8 +167,24 @@ const CodecEntry* CodecRegistry::Find(uint32_t fccType, uint32_t fccHandler)
 {
     if (fccType != 0 && fccType != kCodecTypeVideo)
         return nullptr;
+    // By code, an encoder that takes any picture size comes before one that only takes
+    // a few fixed sizes (h263p before h263).
+    const CodecEntry* fixedSize = nullptr;
+    for (const CodecEntry& entry : Entries()) {
+        if (entry.info.fccHandler != fccHandler)
+            continue;
+        if (entry.anySize)
+            return &entry;
+        if (!fixedSize)
+            fixedSize = &entry;
+    }
+    return fixedSize;
+}
+
+const CodecEntry* CodecRegistry::FindEncoder(const std::string& encoderName)
+{
     for (const CodecEntry& entry : Entries())
-        if (entry.info.fccHandler == fccHandler)
+        if (entry.info.encoderName == encoderName)
             return &entry;
     return nullptr;
 }

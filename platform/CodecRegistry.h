@@ -2,12 +2,13 @@
 // really compress here, one frame in and one packet out at once. Built once per
 // process by opening each encoder at a small size and compressing a few frames;
 // encoders that fail (hardware encoders without their device, encoders that delay
-// frames) are left out. Where several encoders share a code, the first admitted one
-// in libavcodec's order is kept, except that one taking any picture size wins over one
-// that only takes a few fixed sizes.
+// frames) are left out. The list is one entry per encoder: several encoders may
+// write the same code (libx264 and libx264rgb, mpeg4 and libxvid), and each of them
+// can be chosen by its own description.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/CodecManager.h"
@@ -31,7 +32,11 @@ class CodecRegistry {
 public:
     // The admitted encoders, in libavcodec's order. Thread-safe; built on first use.
     static const std::vector<CodecEntry>& Entries();
+    // The admitted encoder with that code: the first that takes any size, else the
+    // first one.
     static const CodecEntry* Find(uint32_t fccType, uint32_t fccHandler);
+    // The admitted encoder of that libavcodec name.
+    static const CodecEntry* FindEncoder(const std::string& encoderName);
 };
 
 }  // namespace platform

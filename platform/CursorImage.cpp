@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ScreenPalette.h"
 #include "platform/XDisplay.h"
 #include "platform/XDisplayError.h"
 
@@ -83,9 +84,9 @@ inline uint32_t Expand5(uint32_t v) { return (v << 3) | (v >> 2); }
 }  // namespace
 
 void DrawCursor(const CursorImage& cursor, int x, int y, uint8_t* pixels, int width, int height,
-                size_t stride, int bitsPerPixel)
+                size_t stride, int bitsPerPixel, const ScreenPalette* palette)
 {
-    if (bitsPerPixel != 32 && bitsPerPixel != 16)
+    if (bitsPerPixel != 32 && bitsPerPixel != 24 && bitsPerPixel != 16 && !(bitsPerPixel == 8 && palette))
         return;
     if (cursor.argb.size() < static_cast<size_t>(cursor.width) * cursor.height)
         return;
@@ -105,11 +106,17 @@ void DrawCursor(const CursorImage& cursor, int x, int y, uint8_t* pixels, int wi
             const uint32_t inv = 255 - (s >> 24);
             const uint32_t sr = (s >> 16) & 0xff, sg = (s >> 8) & 0xff, sb = s & 0xff;
             uint8_t* p = out + static_cast<size_t>(x + col) * bytes;
-            if (bytes == 4) {
+            if (bytes >= 3) {
                 p[0] = static_cast<uint8_t>(Over(sb, p[0], inv));
                 p[1] = static_cast<uint8_t>(Over(sg, p[1], inv));
                 p[2] = static_cast<uint8_t>(Over(sr, p[2], inv));
-                p[3] = 0;
+                if (bytes == 4)
+                    p[3] = 0;
+            } else if (bytes == 1) {
+                // Blended with the index's colour, then back to the nearest index.
+                const uint32_t under = palette->Color(p[0]);
+                p[0] = palette->Nearest(Over(sr, (under >> 16) & 0xff, inv), Over(sg, (under >> 8) & 0xff, inv),
+                                        Over(sb, under & 0xff, inv));
             } else {
                 uint16_t v;
                 std::memcpy(&v, p, 2);

@@ -9,6 +9,7 @@
 namespace platform {
 
 class XDisplay;
+class ScreenPalette;
 
 struct CursorImage {
     int x = 0, y = 0;        // pointer position in root coordinates
@@ -37,10 +38,11 @@ private:
 
 // Alpha-blends the cursor into the frame with the image's top-left corner at (x, y)
 // of the frame (that is, position minus hot spot, in frame coordinates), clipped to
-// the frame. Frames of 32 bpp (B, G, R, 0) and 16 bpp (5-5-5) are supported; other
-// depths are left unchanged. Each channel becomes cursor + frame * (255 - alpha) / 255,
-// rounded, at most 255.
+// the frame. Frames of 32 bpp (B, G, R, 0), 24 bpp (B, G, R), 16 bpp (5-5-5) and,
+// with the screen's palette, 8 bpp (indices: the blended colour becomes the nearest
+// index) are supported; others are left unchanged. Each channel becomes
+// cursor + frame * (255 - alpha) / 255, rounded, at most 255.
 void DrawCursor(const CursorImage& cursor, int x, int y, uint8_t* pixels, int width, int height,
-                size_t stride, int bitsPerPixel);
+                size_t stride, int bitsPerPixel, const ScreenPalette* palette = nullptr);
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -13,6 +14,8 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include "platform/EventChangeCounter.h"
 
 namespace platform {
 
@@ -163,6 +166,18 @@ long FutexWait(uint32_t* word, uint32_t expected, const Deadline& deadline, bool
     const int op = FUTEX_WAIT_BITSET | (processPrivate ? FUTEX_PRIVATE_FLAG : 0);
     return syscall(SYS_futex, word, op, expected, deadline.infinite ? nullptr : &deadline.at, nullptr,
                    FUTEX_BITSET_MATCH_ANY);
+}
+
+// Whether waits for several events go through the change counter instead of
+// futex_waitv: set when the kernel lacks futex_waitv, or from the start when
+// TAVREC_NO_FUTEX_WAITV is set to anything but "" or "0" (read once, for tests).
+std::atomic<bool>& UseChangeCounter()
+{
+    static std::atomic<bool> use{[] {
+        const char* value = std::getenv("TAVREC_NO_FUTEX_WAITV");
+        return value && *value && std::strcmp(value, "0") != 0;
+    }()};
+    return use;
 }
 
 long FutexWakeAll(uint32_t* word, bool processPrivate)
@@ -362,6 +377,7 @@ bool NamedEvent::Set()
         t_lastError = ErrnoText("cannot wake the waiters of event \"" + name_ + "\"", errno);
         return false;
     }
+    EventChangeCounter::Instance().Advance();
     return true;
 }
 
@@ -420,8 +436,13 @@ int NamedEvent::WaitAny(NamedEvent* const* events, size_t count, uint32_t timeou
         return r == WaitResult::Signaled ? 0 : r == WaitResult::Timeout ? -1 : -2;
     }
     const Deadline deadline = DeadlineAfter(timeoutMs);
+    const timespec* at = deadline.infinite ? nullptr : &deadline.at;
     struct futex_waitv waiters[kMaxWaitEvents];
     for (;;) {
+        // Read before the events are checked: a Set after the check moves it, so the
+        // sleep below cannot miss that Set.
+        const bool viaCounter = UseChangeCounter().load(std::memory_order_relaxed);
+        const uint32_t changes = viaCounter ? EventChangeCounter::Instance().Load() : 0;
         // The lowest index that is (or was) set wins, as a multiple wait should.
         for (size_t i = 0; i < count; ++i) {
             if (events[i]->impl_->TryTake(observed[i], current[i]))
@@ -429,15 +450,26 @@ int NamedEvent::WaitAny(NamedEvent* const* events, size_t count, uint32_t timeou
         }
         if (timeoutMs == 0)
             return -1;
-        for (size_t i = 0; i < count; ++i) {
-            const Impl& impl = *events[i]->impl_;
-            waiters[i].val = current[i];
-            waiters[i].uaddr = reinterpret_cast<uintptr_t>(&impl.state->word);
-            waiters[i].flags = FUTEX_32 | (impl.processPrivate ? FUTEX_PRIVATE_FLAG : 0);
-            waiters[i].__reserved = 0;
+        long rc;
+        if (viaCounter) {
+            const int err = EventChangeCounter::Instance().WaitForChange(changes, at);
+            rc = err == 0 ? 0 : -1;
+            errno = err;
+        } else {
+            for (size_t i = 0; i < count; ++i) {
+                const Impl& impl = *events[i]->impl_;
+                waiters[i].val = current[i];
+                waiters[i].uaddr = reinterpret_cast<uintptr_t>(&impl.state->word);
+                waiters[i].flags = FUTEX_32 | (impl.processPrivate ? FUTEX_PRIVATE_FLAG : 0);
+                waiters[i].__reserved = 0;
+            }
+            rc = syscall(SYS_futex_waitv, waiters, static_cast<unsigned>(count), 0u, at, CLOCK_MONOTONIC);
+            if (rc < 0 && errno == ENOSYS) {
+                // A kernel before 5.16: from now on every wait goes through the counter.
+                UseChangeCounter().store(true, std::memory_order_relaxed);
+                continue;
+            }
         }
-        const long rc = syscall(SYS_futex_waitv, waiters, static_cast<unsigned>(count), 0u,
-                                deadline.infinite ? nullptr : &deadline.at, CLOCK_MONOTONIC);
         if (rc >= 0 || errno == EAGAIN || errno == EINTR)
             continue;
         if (errno == ETIMEDOUT) {
@@ -447,8 +479,7 @@ int NamedEvent::WaitAny(NamedEvent* const* events, size_t count, uint32_t timeou
             }
             return -1;
         }
-        t_lastError = errno == ENOSYS ? std::string("waiting for several events needs Linux 5.16 or later (futex_waitv)")
-                                      : ErrnoText("cannot wait for several events", errno);
+        t_lastError = ErrnoText("cannot wait for several events", errno);
         return -2;
     }
 }

@@ -3,7 +3,8 @@
 // A named event lives in a POSIX shared-memory object "/<name>.<uid>" (mode 0600), so
 // names are private to the user: another user can neither drive nor block them.
 // The object's state word is a futex; waiting for several events at once uses
-// futex_waitv. Holders keep a shared flock on the object: when the last live holder
+// futex_waitv, or, on kernels without it (before 5.16) or with TAVREC_NO_FUTEX_WAITV
+// set, the user's EventChangeCounter that every Set advances. Holders keep a shared flock on the object: when the last live holder
 // closes it (or dies), the event disappears, and an event re-created after all its
 // holders died starts reset.
 #pragma once

@@ -205,6 +205,7 @@ struct ScreenGrabber::Impl {
 
     bool ChooseConversion(const xcb_screen_t* screen, std::string* error);
     bool RefreshScreenSize();
+    void FollowScreenSize();
     bool Fetch(int x, int y, int w, int h, const uint8_t** data, XcbPtr<xcb_get_image_reply_t>* plain,
                bool* badMatch);
     void ConvertRow(const uint8_t* src, uint8_t* dst, int count) const;
@@ -264,6 +265,24 @@ bool ScreenGrabber::Impl::RefreshScreenSize()
     screenWidth = rect.right;
     screenHeight = rect.bottom;
     return true;
+}
+
+// Takes the root's size from the ConfigureNotify events its resize (RandR) sends, so
+// that a screen that grew is grabbed whole again. No round trip: the events are
+// already queued. Nothing else is selected on this connection, so nothing else is lost.
+void ScreenGrabber::Impl::FollowScreenSize()
+{
+    while (xcb_generic_event_t* event = xcb_poll_for_event(conn)) {
+        // Only the server's own events: a size another client sent is not believed.
+        if (event->response_type == XCB_CONFIGURE_NOTIFY) {
+            const auto* configure = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+            if (configure->window == root) {
+                screenWidth = configure->width;
+                screenHeight = configure->height;
+            }
+        }
+        std::free(event);
+    }
 }
 
 // Puts the pixels of the area into *data (rows SourceStride(w) apart): the shared
@@ -376,6 +395,11 @@ std::unique_ptr<ScreenGrabber> ScreenGrabber::Create(XDisplay& display, int widt
     }
     if (!impl->ChooseConversion(screen, &err))
         return nullptr;
+    // Selected before the size is read, so that no resize goes unseen.
+    const uint32_t structure = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    if (!XcbCheck(impl->conn, xcb_change_window_attributes_checked(impl->conn, impl->root, XCB_CW_EVENT_MASK, &structure),
+                  "ChangeWindowAttributes (root)", &err))
+        return nullptr;
     if (!impl->RefreshScreenSize()) {
         err = impl->lastError;
         return nullptr;
@@ -416,6 +440,7 @@ bool ScreenGrabber::Grab(int x, int y, uint8_t* dst, size_t dstStride)
 {
     Impl& s = *impl_;
     const size_t rowBytes = static_cast<size_t>(s.width) * s.bytesPerPixel;
+    s.FollowScreenSize();
     for (int attempt = 0;; ++attempt) {
         // The part of the area on the screen; everything else stays black.
         const int64_t left = std::max<int64_t>(x, 0);

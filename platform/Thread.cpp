@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 namespace platform {
@@ -29,7 +30,14 @@ void* ThreadEntry(void* raw)
     delete handle;
     state->id.store(static_cast<uint32_t>(gettid()), std::memory_order_release);
     state->id.notify_all();
-    const uint32_t code = state->fn(state->argument);
+    // Nothing thrown may leave the thread (that would end the whole program): a
+    // function that throws, out of memory or otherwise, has failed.
+    uint32_t code = 1;
+    try {
+        code = state->fn(state->argument);
+    } catch (...) {
+        code = 1;
+    }
     state->exitCode.store(code, std::memory_order_release);
     state->ended->Set();
     return nullptr;
@@ -60,7 +68,15 @@ std::unique_ptr<Thread> Thread::Start(Function fn, void* argument)
     auto impl = std::make_unique<Impl>();
     impl->state = state;
     auto* handle = new std::shared_ptr<ThreadState>(state);
-    if (pthread_create(&impl->handle, nullptr, ThreadEntry, handle) != 0) {
+    // The new thread starts with every signal blocked, so that the program's signals
+    // (Ctrl-C, SIGTERM, SIGHUP) go to its own threads and never interrupt a write or
+    // a wait of ours. Faults (SIGSEGV and the like) are delivered all the same.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const int created = pthread_create(&impl->handle, nullptr, ThreadEntry, handle);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (created != 0) {
         delete handle;
         return nullptr;
     }

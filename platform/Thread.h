@@ -1,5 +1,5 @@
 // A thread with a readable exit code: kStillActive until it ends, then the value
-// its function returned.
+// its function returned (1 when it threw). It runs with all signals blocked.
 #pragma once
 
 #include <cstddef>

@@ -17,6 +17,7 @@
 #include "engine/korvid.h"
 #include "platform/CodecManager.h"
 #include "platform/NamedEvent.h"
+#include "platform/Thread.h"
 #include "platform/XDisplay.h"
 #include "settings/AudioDevices.h"
 
@@ -43,7 +44,7 @@ void PrintHelp()
         "                                  it; any other text records uncompressed\n"
         "                                  (default \"Uncompress\")\n"
         "  --seconds S                     stop after S seconds of wall time (default: run\n"
-        "                                  until Ctrl-C, SIGTERM or 'tavrec-ctl stop')\n"
+        "                                  until Ctrl-C, SIGTERM, SIGHUP or 'tavrec-ctl stop')\n"
         "  --audio DEVICE                  also record sound from the capture device with\n"
         "                                  that description, exactly as --list-audio prints\n"
         "                                  it; \"\" (or a text no device has) records the\n"
@@ -58,7 +59,8 @@ void PrintHelp()
         "While recording on a terminal, elapsed time, frames stored and frames dropped are\n"
         "shown once a second. 'tavrec-ctl pause|resume|stop' drives a running recording.\n"
         "Exit status: 0 when the recording was stopped and its file completed, 1 on failure\n"
-        "(the library's message is printed), 2 for bad arguments.\n");
+        "or when the recording ended by itself (the library's message is printed), 2 for\n"
+        "bad arguments.\n");
 }
 
 int ListCodecs()
@@ -179,6 +181,14 @@ struct FrameCounter {
         ++self->stored;
     }
 };
+
+// ControlThread is the library's platform::Thread handle; its exit code tells a
+// recording stopped on request (0) from one that ended by itself (1).
+bool ControlThreadEndedWith0(const CaptureContext& context)
+{
+    auto* control = static_cast<platform::Thread*>(context.ControlThread);
+    return control && control->Join() && control->ExitCode() == 0;
+}
 
 void PrintError(const char* what)
 {
@@ -338,6 +348,7 @@ int main(int argc, char** argv)
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);  // the terminal went away: finish the file too
     // A file that outgrows the size limit fails its write (reported by the library)
     // instead of killing the recorder before it can complete the file.
     signal(SIGXFSZ, SIG_IGN);
@@ -368,7 +379,16 @@ int main(int argc, char** argv)
             break;
         }
         if (__atomic_load_n(&context.State, __ATOMIC_ACQUIRE) == StateIdle) {  // stopped from outside, or ended by itself
+            // A stop from outside (tavrec-ctl) ends the control thread with 0; a
+            // recording that ended by itself, with or without a text, with 1.
+            const bool stoppedOnRequest = ControlThreadEndedWith0(context);
             StopRecording(&context);
+            if (!stoppedOnRequest) {
+                if (terminal)
+                    std::fprintf(stderr, "\n");
+                PrintError("the recording ended by itself");
+                exitCode = 1;
+            }
             break;
         }
         const bool timeUp = seconds > 0 && std::chrono::duration<double>(now - start).count() >= seconds;

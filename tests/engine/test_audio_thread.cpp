@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/AudioFormatCheck.h"
 #include "engine/AudioThread.h"
 #include "engine/korvid.h"
 #include "platform/NamedEvent.h"
@@ -308,6 +309,30 @@ TEST_F(AudioThreadTest, DeviceIsFoundByExactDescriptionAndTheLastMatchWins)
     std::snprintf(options_.AudioDeviceName, sizeof options_.AudioDeviceName, "Line in");
     ASSERT_TRUE(InitializeScreenCapture(&context_)) << LastError();
     EXPECT_EQ(source_.openedId, "line");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(AudioThreadTest, ADeviceNameFillingItsFieldIsReadWithinIt)
+{
+    const std::string full(sizeof options_.AudioDeviceName, 'M');
+    source_.devices = {{full, "full"}};
+    std::memcpy(options_.AudioDeviceName, full.data(), full.size());  // no terminator
+    options_.CodecName[0] = u'U';                                      // the field after it
+    ASSERT_TRUE(InitializeScreenCapture(&context_)) << LastError();
+    EXPECT_EQ(source_.openedId, "full");
+}
+
+TEST_F(AudioThreadTest, AFormatThatCannotBeRecordedIsRefusedWithAClearText)
+{
+    // As a damaged settings file gives it: sixteen seconds of this byte rate overflow
+    // a 32-bit size, and the block size does not follow from channels and bits.
+    options_.AudioFormat = WaveFormatEx{1, 2, 22050, 0x10000001u, 3, 16, 0};
+    EXPECT_FALSE(InitializeScreenCapture(&context_));
+    EXPECT_EQ(LastError(), korvid::kUnsupportedAudioFormatText);
+    EXPECT_EQ(context_.State, static_cast<uint32_t>(StateIdle));
 }
 
 }  // namespace

@@ -162,6 +162,22 @@ TEST(CaptureInterface, ReserveEventEndsTheRecordingWithFailure)
     EXPECT_TRUE(recording.Stop()) << "Idle already: true";
 }
 
+TEST(CaptureInterface, AFileNameFillingItsFieldIsReadWithinIt)
+{
+    testkit::TempDir dir;
+    Recording recording(Root(), "", 10);
+    const size_t size = sizeof recording.options.FileName;
+    const std::string path = dir.Path() + "/" + std::string(size - dir.Path().size() - 1, 'f');
+    ASSERT_EQ(path.size(), size);
+    std::memcpy(recording.options.FileName, path.data(), size);  // no terminator
+    std::strcpy(recording.options.AudioDeviceName, "zz");        // the field after it
+    std::string error;
+    ASSERT_TRUE(recording.Begin(&error)) << error;
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(recording.Stop()) << LastErrorText();
+    EXPECT_EQ(access(path.c_str(), F_OK), 0) << "the file has the field's 256 bytes as its name";
+}
+
 TEST(CaptureInterface, StreamNameBufferTakesUpToSixtyFourCharacters)
 {
     // Nothing reads the buffer back; the call must accept short, long and empty names.

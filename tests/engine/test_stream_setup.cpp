@@ -84,4 +84,18 @@ TEST(StreamSetup, CompressorIsFoundByItsExactDescriptionOnly)
     EXPECT_TRUE(FindCodecByName(reinterpret_cast<const uint16_t*>(u"H.261"), &cif));
 }
 
+TEST(StreamSetup, EncodersSharingACodeAreEachFoundByTheirOwnDescription)
+{
+    BitmapInfoHeader format{40, 320, 240, 1, 32, 0, 320 * 240 * 4, 0, 0, 0, 0};
+    const auto x264rgb = FindCodecByName(
+        reinterpret_cast<const uint16_t*>(u"libx264 H.264 / AVC / MPEG-4 AVC / MPEG-4 part 10 RGB"), &format);
+    ASSERT_TRUE(x264rgb) << "this machine's libavcodec has libx264rgb";
+    EXPECT_EQ(x264rgb->GetInfo().encoderName, "libx264rgb");
+    EXPECT_EQ(x264rgb->GetInfo().fccHandler, TAVREC_FOURCC('H', '2', '6', '4'));
+    const auto xvid = FindCodecByName(reinterpret_cast<const uint16_t*>(u"libxvidcore MPEG-4 part 2"), &format);
+    ASSERT_TRUE(xvid) << "this machine's libavcodec has libxvid";
+    EXPECT_EQ(xvid->GetInfo().encoderName, "libxvid");
+
+}
+
 }  // namespace

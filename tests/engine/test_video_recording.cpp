@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -575,6 +576,57 @@ TEST(VideoRecordingChild, WriteFailure)
     ASSERT_TRUE(recording.WaitUntilIdle(20s)) << "the recording did not end by itself";
     EXPECT_EQ(testkit::LastErrorText(), "Write video data error");
     EXPECT_TRUE(recording.Stop()) << "a recording that ended by itself stops with true";
+}
+
+// Run in a child process: the disk "fills" (file size limit) while the recording is
+// paused, so only the final index and headers written at the stop fail.
+TEST(VideoRecordingChild, CloseFailure)
+{
+    const char* window = std::getenv("TAVREC_TEST_CHILD_WINDOW");
+    const char* file = std::getenv("TAVREC_TEST_CHILD_FILE");
+    if (!window || !file)
+        GTEST_SKIP() << "runs only as the child of AFailedCloseMakesStopReportFailure";
+    signal(SIGXFSZ, SIG_IGN);
+    Recording recording(static_cast<uint32_t>(std::strtoul(window, nullptr, 0)), file, 10);
+    std::string error;
+    ASSERT_TRUE(recording.Begin(&error)) << error;
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(recording.Pause());
+    std::this_thread::sleep_for(1500ms);  // the writer's periodic update is done
+    struct stat st{};
+    ASSERT_EQ(stat(file, &st), 0);
+    rlimit limit{static_cast<rlim_t>(st.st_size), static_cast<rlim_t>(st.st_size)};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    EXPECT_FALSE(recording.Stop());
+    EXPECT_EQ(testkit::LastErrorText(), "Failed to close video file");
+}
+
+// Runs a VideoRecordingChild test in a child process with the window and file.
+int RunChild(const char* test, uint32_t window, const std::string& file)
+{
+    const std::string windowVar = "TAVREC_TEST_CHILD_WINDOW=" + std::to_string(window);
+    const std::string fileVar = "TAVREC_TEST_CHILD_FILE=" + file;
+    std::vector<char*> env;
+    for (char** e = environ; *e; ++e)
+        env.push_back(*e);
+    env.push_back(const_cast<char*>(windowVar.c_str()));
+    env.push_back(const_cast<char*>(fileVar.c_str()));
+    env.push_back(nullptr);
+    std::string filter = std::string("--gtest_filter=VideoRecordingChild.") + test;
+    char self[] = "/proc/self/exe";
+    char* argv[] = {self, filter.data(), nullptr};
+    pid_t pid = -1;
+    int status = 0;
+    if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, env.data()) != 0 ||
+        waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(VideoRecording, AFailedCloseMakesStopReportFailure)
+{
+    const std::string file = File("unclosed.avi");
+    EXPECT_EQ(RunChild("CloseFailure", window_->Id(), file), 0) << "the child's checks failed";
 }
 
 TEST_F(VideoRecording, WriteFailureIsReportedAndTheFileStaysReadable)

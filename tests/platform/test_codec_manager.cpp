@@ -46,6 +46,15 @@ std::string Text(uint32_t code)
     return s;
 }
 
+// An info that names only a code: Open takes the compressor listed for it.
+CodecInfo ByCode(uint32_t handler)
+{
+    CodecInfo info;
+    info.fccType = kCodecTypeVideo;
+    info.fccHandler = handler;
+    return info;
+}
+
 std::vector<CodecInfo> Enumerate(uint32_t type)
 {
     std::vector<CodecInfo> list;
@@ -155,10 +164,10 @@ struct Compressed {
 
 // Drives one compressor as the video thread does. Frame numbers are the stream slots:
 // the first may come twice and later ones may jump (dropped slots).
-bool CompressAll(uint32_t handler, const BitmapInfoHeader& input, const std::vector<Picture>& pictures,
+bool CompressAll(const CodecInfo& encoder, const BitmapInfoHeader& input, const std::vector<Picture>& pictures,
                  const std::vector<uint32_t>& frameNumbers, Compressed* out, uint32_t quality = UINT32_MAX)
 {
-    std::unique_ptr<Compressor> c = CodecManager::Open(kCodecTypeVideo, handler);
+    std::unique_ptr<Compressor> c = CodecManager::Open(encoder);
     if (!c) {
         out->error = "does not open";
         return false;
@@ -289,10 +298,10 @@ bool KeepsRgbExactly(const Decoded& d)
 
 // A frame size the encoder takes: 1280x720 where it can, else one of the fixed picture
 // sizes of the encoders that only take a few. 0x0 when none.
-BitmapInfoHeader SizeItTakes(uint32_t handler)
+BitmapInfoHeader SizeItTakes(const CodecInfo& encoder)
 {
     static const int sizes[][2] = {{1280, 720}, {720, 576}, {352, 288}, {176, 144}};
-    std::unique_ptr<Compressor> c = CodecManager::Open(kCodecTypeVideo, handler);
+    std::unique_ptr<Compressor> c = CodecManager::Open(encoder);
     for (const auto& s : sizes) {
         const BitmapInfoHeader h = Frame(s[0], s[1]);
         if (c && c->CanCompress(h))
@@ -308,7 +317,7 @@ protected:
 
 // ---- enumeration ----------------------------------------------------------------------
 
-TEST_F(CodecManagerTest, EnumerationIsStableUniqueAndOpensByEachCode)
+TEST_F(CodecManagerTest, EnumerationIsStableOneEntryPerEncoderAndOpensEach)
 {
     const std::vector<CodecInfo> all = Enumerate(0);
     ASSERT_FALSE(all.empty()) << "no compressor admitted";
@@ -316,7 +325,7 @@ TEST_F(CodecManagerTest, EnumerationIsStableUniqueAndOpensByEachCode)
     const std::vector<CodecInfo> again = Enumerate(0);
     ASSERT_EQ(all.size(), video.size());
     ASSERT_EQ(all.size(), again.size());
-    std::set<uint32_t> handlers;
+    std::set<std::string> encoders;
     std::string listed;
     for (size_t i = 0; i < all.size(); ++i) {
         const CodecInfo& info = all[i];
@@ -326,7 +335,7 @@ TEST_F(CodecManagerTest, EnumerationIsStableUniqueAndOpensByEachCode)
         EXPECT_EQ(info.fccHandler, video[i].fccHandler);
         EXPECT_EQ(info.fccType, kCodecTypeVideo);
         EXPECT_NE(info.fccHandler, 0u);
-        EXPECT_TRUE(handlers.insert(info.fccHandler).second) << "code " << Text(info.fccHandler) << " twice";
+        EXPECT_TRUE(encoders.insert(info.encoderName).second) << "listed twice";
         EXPECT_FALSE(info.description.empty());
         EXPECT_FALSE(info.encoderName.empty());
         // The description is the encoder's long name, as UTF-16.
@@ -337,7 +346,7 @@ TEST_F(CodecManagerTest, EnumerationIsStableUniqueAndOpensByEachCode)
             EXPECT_EQ(info.description, std::u16string(name, name + std::strlen(name)));
         }
 
-        std::unique_ptr<Compressor> c = CodecManager::Open(kCodecTypeVideo, info.fccHandler);
+        std::unique_ptr<Compressor> c = CodecManager::Open(info);
         ASSERT_NE(c, nullptr);
         const CodecInfo got = c->GetInfo();
         EXPECT_EQ(got.fccType, info.fccType);
@@ -349,6 +358,11 @@ TEST_F(CodecManagerTest, EnumerationIsStableUniqueAndOpensByEachCode)
         listed += info.encoderName + "=" + Text(info.fccHandler) + " ";
     }
     std::printf("admitted: %s\n", listed.c_str());
+    // Encoders that write the same code as one listed before them are listed too.
+    for (const char* name : {"libx264rgb", "libxvid", "h263"})
+        if (avcodec_find_encoder_by_name(name)) {
+            EXPECT_EQ(encoders.count(name), 1u) << name << " is not listed";
+        }
 }
 
 TEST_F(CodecManagerTest, OtherTypesIndexesAndCodesFindNothing)
@@ -381,7 +395,7 @@ TEST_F(CodecManagerTest, FormatsNoEncoderCanTakeAreRefusedWithAReason)
     };
     for (const CodecInfo& info : Enumerate(0)) {
         SCOPED_TRACE(info.encoderName);
-        std::unique_ptr<Compressor> c = CodecManager::Open(kCodecTypeVideo, info.fccHandler);
+        std::unique_ptr<Compressor> c = CodecManager::Open(info);
         ASSERT_NE(c, nullptr);
         for (const auto& [what, format] : bad) {
             SCOPED_TRACE(what);
@@ -393,7 +407,7 @@ TEST_F(CodecManagerTest, FormatsNoEncoderCanTakeAreRefusedWithAReason)
             EXPECT_FALSE(c->Begin(format, out.data(), uint32_t(out.size())));
         }
         // Refusals leave nothing behind: a good format still works after them.
-        const BitmapInfoHeader good = SizeItTakes(info.fccHandler);
+        const BitmapInfoHeader good = SizeItTakes(info);
         EXPECT_GT(good.biWidth, 0) << "takes none of the usual sizes";
     }
 }
@@ -408,7 +422,7 @@ TEST_F(CodecManagerTest, OddSizesAreRefusedOrDecodeAtThatSize)
     std::string refused, taken;
     for (const CodecInfo& info : Enumerate(0)) {
         SCOPED_TRACE(info.encoderName);
-        std::unique_ptr<Compressor> c = CodecManager::Open(kCodecTypeVideo, info.fccHandler);
+        std::unique_ptr<Compressor> c = CodecManager::Open(info);
         if (!c->CanCompress(input)) {
             EXPECT_FALSE(c->LastError().empty());
             refused += info.encoderName + " ";
@@ -416,7 +430,7 @@ TEST_F(CodecManagerTest, OddSizesAreRefusedOrDecodeAtThatSize)
         }
         taken += info.encoderName + " ";
         Compressed out;
-        ASSERT_TRUE(CompressAll(info.fccHandler, input, pictures, {0, 1}, &out)) << out.error;
+        ASSERT_TRUE(CompressAll(info, input, pictures, {0, 1}, &out)) << out.error;
         const std::string path = dir_.File("odd-" + info.encoderName + ".avi");
         std::string error;
         ASSERT_TRUE(WriteAvi(path, input, out, &error)) << error;
@@ -434,12 +448,12 @@ TEST_F(CodecManagerTest, OutputFormatDescribesTheStreamAndItsHandler)
 {
     for (const CodecInfo& info : Enumerate(0)) {
         SCOPED_TRACE(info.encoderName);
-        const BitmapInfoHeader input = SizeItTakes(info.fccHandler);
+        const BitmapInfoHeader input = SizeItTakes(info);
         ASSERT_GT(input.biWidth, 0);
         for (int32_t height : {input.biHeight, -input.biHeight}) {
             BitmapInfoHeader in = input;
             in.biHeight = height;
-            std::unique_ptr<Compressor> c = CodecManager::Open(kCodecTypeVideo, info.fccHandler);
+            std::unique_ptr<Compressor> c = CodecManager::Open(info);
             ASSERT_TRUE(c->CanCompress(in)) << c->LastError();
             const uint32_t handler = c->GetInfo().fccHandler;
             const uint32_t size = c->GetFormatSize(in);
@@ -469,8 +483,8 @@ TEST_F(CodecManagerTest, CompressingNeedsBeginAndRoomAndTheFormatOfItsInput)
 {
     for (const CodecInfo& info : Enumerate(0)) {
         SCOPED_TRACE(info.encoderName);
-        const BitmapInfoHeader input = SizeItTakes(info.fccHandler);
-        std::unique_ptr<Compressor> c = CodecManager::Open(kCodecTypeVideo, info.fccHandler);
+        const BitmapInfoHeader input = SizeItTakes(info);
+        std::unique_ptr<Compressor> c = CodecManager::Open(info);
         const Picture picture = MovingPattern(input.biWidth, input.biHeight, 0);
         std::vector<uint8_t> out(size_t(input.biSizeImage) * 3);
         uint32_t bytes = 0, flags = 0;
@@ -514,13 +528,13 @@ TEST_F(CodecManagerTest, EveryEncoderRoundTripsThroughAnAviFileRightSideUp)
     std::string exact, approximate;
     for (const CodecInfo& info : Enumerate(0)) {
         SCOPED_TRACE(info.encoderName);
-        const BitmapInfoHeader input = SizeItTakes(info.fccHandler);
+        const BitmapInfoHeader input = SizeItTakes(info);
         ASSERT_GT(input.biWidth, 0);
         std::vector<Picture> pictures;
         for (int n = 0; n < kFrames; ++n)
             pictures.push_back(MovingPattern(input.biWidth, input.biHeight, n));
         Compressed out;
-        ASSERT_TRUE(CompressAll(info.fccHandler, input, pictures, slots, &out)) << out.error;
+        ASSERT_TRUE(CompressAll(info, input, pictures, slots, &out)) << out.error;
         EXPECT_EQ(out.flags[0], TAVREC_AVIIF_KEYFRAME);
         for (uint32_t f : out.flags)
             EXPECT_TRUE(f == 0 || f == TAVREC_AVIIF_KEYFRAME) << f;
@@ -582,7 +596,7 @@ TEST_F(CodecManagerTest, TwentyFourAndSixteenBitFramesKeepTheirPixels)
             for (int n = 0; n < 3; ++n)
                 pictures.push_back(Repack(MovingPattern(width, height, n), bits));
             Compressed out;
-            if (!CompressAll(info.fccHandler, input, pictures, {0, 1, 2}, &out)) {
+            if (!CompressAll(info, input, pictures, {0, 1, 2}, &out)) {
                 EXPECT_NE(out.error.find("refuses"), std::string::npos) << out.error;
                 continue;
             }
@@ -631,9 +645,9 @@ TEST_F(CodecManagerTest, LowerQualityGivesSmallerFramesWhereTheEncoderHasAQuanti
     }
     const std::vector<Picture> one = {detailed};
     Compressed best, worst, standard;
-    ASSERT_TRUE(CompressAll(handler, input, one, {0}, &best, 10000)) << best.error;
-    ASSERT_TRUE(CompressAll(handler, input, one, {0}, &worst, 500)) << worst.error;
-    ASSERT_TRUE(CompressAll(handler, input, one, {0}, &standard)) << standard.error;
+    ASSERT_TRUE(CompressAll(ByCode(handler), input, one, {0}, &best, 10000)) << best.error;
+    ASSERT_TRUE(CompressAll(ByCode(handler), input, one, {0}, &worst, 500)) << worst.error;
+    ASSERT_TRUE(CompressAll(ByCode(handler), input, one, {0}, &standard)) << standard.error;
     std::printf("MJPEG frame bytes: quality 10000 %zu, default %zu, 500 %zu\n", best.packets[0].size(),
                 standard.packets[0].size(), worst.packets[0].size());
     EXPECT_LT(worst.packets[0].size() * 2, best.packets[0].size());
@@ -662,7 +676,7 @@ TEST_F(CodecManagerTest, InterFrameEncodersPlaceKeyFramesAtTheInterval)
             slots.push_back(uint32_t(n));
         }
         Compressed out;
-        ASSERT_TRUE(CompressAll(handler, input, pictures, slots, &out)) << out.error;
+        ASSERT_TRUE(CompressAll(ByCode(handler), input, pictures, slots, &out)) << out.error;
         std::vector<int> keys;
         for (int n = 0; n < frames; ++n)
             if (out.flags[size_t(n)] == TAVREC_AVIIF_KEYFRAME)

@@ -1,7 +1,8 @@
-// links: tavrec_platform_sync
+// links: tavrec_platform_sync tavrec_support_NoFutexWaitv
 // Events shared by threads and by real processes: the test binary runs itself as the
 // other process, with its role in TAVREC_EVENT_TEST_ROLE.
 #include "platform/NamedEvent.h"
+#include "tests/support/NoFutexWaitv.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,30 @@ int RunRole(const std::string& line)
         if (!first || !second)
             return fprintf(stderr, "%s\n", error.c_str()), 3;
         NamedEvent* events[] = {unnamed.get(), first.get(), second.get()};
+        SignalReady();
+        return 10 + NamedEvent::WaitAny(events, 3);
+    }
+    if (role == "waitany-old-kernel") {
+        // As on a kernel without futex_waitv: first an unnamed event set by a thread of
+        // this process, then the named one set by the parent.
+        if (!testkit::DenyFutexWaitv())
+            return 4;
+        auto unnamed = NamedEvent::CreateUnnamed(false);
+        auto first = NamedEvent::OpenExisting(a, &error);
+        auto second = NamedEvent::OpenExisting(b, &error);
+        if (!first || !second)
+            return fprintf(stderr, "%s\n", error.c_str()), 3;
+        NamedEvent* events[] = {unnamed.get(), first.get(), second.get()};
+        std::thread setter([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            unnamed->Set();
+        });
+        const int byThread = NamedEvent::WaitAny(events, 3);
+        setter.join();
+        if (byThread != 0)
+            return fprintf(stderr, "%s\n", NamedEvent::LastError().c_str()), 20 + byThread;
+        if (NamedEvent::WaitAny(events, 3, 50) != -1)
+            return 30;
         SignalReady();
         return 10 + NamedEvent::WaitAny(events, 3);
     }
@@ -365,6 +390,18 @@ TEST(NamedEventProcesses, WaitAnyInAnotherProcessSeesTheNamedEventSet)
     ASSERT_TRUE(WaitUntilBlocked(waiter.Pid(), waiter.Pid()));
     ASSERT_TRUE(b->Set());
     EXPECT_EQ(waiter.Exit(), 12);  // [unnamed, first, second]: index 2
+}
+
+TEST(NamedEventProcesses, WaitAnyWorksWithoutFutexWaitv)
+{
+    const std::string first = UniqueName("oldA"), second = UniqueName("oldB");
+    auto a = NamedEvent::CreateOrOpen(first), b = NamedEvent::CreateOrOpen(second);
+    ASSERT_TRUE(a && b);
+    Child waiter("waitany-old-kernel " + first + " " + second);
+    ASSERT_TRUE(waiter.WaitReady()) << "exit " << waiter.Exit();
+    ASSERT_TRUE(WaitUntilBlocked(waiter.Pid(), waiter.Pid()));
+    ASSERT_TRUE(b->Set());
+    EXPECT_EQ(waiter.Exit(), 12);
 }
 
 TEST(NamedEventObject, IsMode0600AndScopedToTheUser)

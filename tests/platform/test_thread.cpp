@@ -8,7 +8,11 @@
 #include <chrono>
 #include <thread>
 
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <new>
 
 using platform::NamedEvent;
 using platform::Thread;
@@ -129,4 +133,48 @@ TEST(Thread, DestroyingARunningThreadWaitsForIt)
     EXPECT_EQ(job.go->State(), 1);
     releaser.join();
     EXPECT_FALSE(Thread::Start(nullptr, nullptr));
+}
+
+namespace {
+
+uint32_t ThrowOutOfMemory(void*)
+{
+    throw std::bad_alloc();
+}
+
+uint32_t ThrowAnything(void*)
+{
+    throw 7;
+}
+
+// Reads the calling thread's blocked-signal mask as the kernel reports it.
+uint32_t BlockedSignals(void* out)
+{
+    sigset_t mask;
+    pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    *static_cast<bool*>(out) = sigismember(&mask, SIGINT) && sigismember(&mask, SIGTERM) && sigismember(&mask, SIGHUP);
+    return 0;
+}
+
+}  // namespace
+
+TEST(Thread, AThrownExceptionEndsTheThreadWith1NotTheProgram)
+{
+    for (Thread::Function fn : {ThrowOutOfMemory, ThrowAnything}) {
+        auto thread = Thread::Start(fn, nullptr);
+        ASSERT_TRUE(thread);
+        ASSERT_TRUE(thread->Join(5000));
+        EXPECT_EQ(thread->ExitCode(), 1u);
+    }
+}
+
+TEST(Thread, RunsWithTheProgramsSignalsBlocked)
+{
+    bool blocked = false;
+    auto thread = Thread::Start(BlockedSignals, &blocked);
+    ASSERT_TRUE(thread && thread->Join(5000));
+    EXPECT_TRUE(blocked);
+    sigset_t mine;
+    pthread_sigmask(SIG_SETMASK, nullptr, &mine);
+    EXPECT_FALSE(sigismember(&mine, SIGINT)) << "the starting thread's mask is left as it was";
 }

@@ -1,4 +1,4 @@
-// links: tavrec_support_MediaProbe
+// links: tavrec_support_MediaProbe tavrec_support_RiffReader tavrec_support_PrivateXServer tavrec_support_NoFutexWaitv tavrec_platform_sync
 // korvid-rec and tavrec-ctl as a user runs them.
 #include <gtest/gtest.h>
 
@@ -8,10 +8,19 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
+#include <dirent.h>
+
+#include "platform/NamedEvent.h"
 #include "tests/support/MediaProbe.h"
+#include "tests/support/NoFutexWaitv.h"
+#include "tests/support/PrivateXServer.h"
+#include "tests/support/RiffReader.h"
 
 extern char** environ;
 
@@ -25,7 +34,8 @@ const std::string kCtl = TAVREC_BINARY_DIR "/bin/tavrec-ctl";
 // A program started in the background with extra environment variables.
 class Child {
 public:
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {})
+    // oldKernel: run it as on a kernel without futex_waitv.
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {}, bool oldKernel = false)
     {
         std::vector<char*> args, env;
         for (const auto& a : argv)
@@ -36,9 +46,19 @@ public:
         for (const auto& e : extraEnv)
             env.push_back(const_cast<char*>(e.c_str()));
         env.push_back(nullptr);
+        if (oldKernel) {
+            pid_ = fork();
+            if (pid_ == 0) {
+                if (testkit::DenyFutexWaitv())
+                    execve(args[0], args.data(), env.data());
+                _exit(127);
+            }
+            return;
+        }
         if (posix_spawnp(&pid_, args[0], nullptr, nullptr, args.data(), env.data()) != 0)
             pid_ = -1;
     }
+    pid_t Pid() const { return pid_; }
     ~Child()
     {
         if (pid_ > 0 && !done_) {
@@ -192,6 +212,129 @@ TEST(KorvidRec, AWriteFailureEndsTheRecorderWithTheLibrarysMessage)
     EXPECT_EQ(code, 1);
     EXPECT_NE(errors.find("Write video data error"), std::string::npos) << errors;
     EXPECT_FALSE(testkit::ProbeStreams(dir.File("full.avi")).empty()) << "the file stays readable";
+}
+
+// The signals korvid-rec finishes the file on, as a SigBlk mask of /proc.
+constexpr uint64_t kStopSignals = 1ull << (SIGHUP - 1) | 1ull << (SIGINT - 1) | 1ull << (SIGTERM - 1);
+
+// The blocked-signal masks of every thread of the process but its main thread.
+std::vector<uint64_t> OtherThreadsBlocked(pid_t pid)
+{
+    std::vector<uint64_t> masks;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (!dir)
+        return masks;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.' || std::to_string(pid) == entry->d_name)
+            continue;
+        std::ifstream status(tasks + "/" + entry->d_name + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("SigBlk:", 0) == 0)
+                masks.push_back(std::stoull(line.substr(7), nullptr, 16));
+    }
+    closedir(dir);
+    return masks;
+}
+
+TEST(KorvidRec, SighupFinishesTheFileAndTheLibrarysThreadsBlockTheStopSignals)
+{
+    testkit::TempDir dir;
+    Child rec({kRec, "--fps", "10", dir.File("hup.avi")});
+    ASSERT_TRUE(WaitForRecording());
+    const std::vector<uint64_t> masks = OtherThreadsBlocked(rec.Pid());
+    EXPECT_GE(masks.size(), 2u) << "the control and the video thread";
+    for (uint64_t mask : masks)
+        EXPECT_EQ(mask & kStopSignals, kStopSignals) << std::hex << mask;
+    std::this_thread::sleep_for(800ms);
+    rec.Signal(SIGHUP);
+    EXPECT_EQ(rec.Wait(10s), 0);
+    EXPECT_GE(testkit::ProbePackets(dir.File("hup.avi"), 0).size(), 5u);
+}
+
+TEST(KorvidRec, ARecordingThatEndsByItselfWithoutATextExitsWith1)
+{
+    testkit::TempDir dir;
+    Child rec({kRec, "--fps", "10", dir.File("reserve.avi")});
+    ASSERT_TRUE(WaitForRecording());
+    auto reserve = platform::NamedEvent::OpenExisting("MM2_REC_RESERVE");
+    ASSERT_TRUE(reserve);
+    reserve->Set();  // the video thread ends with 1 and says nothing
+    reserve.reset();
+    EXPECT_EQ(rec.Wait(10s), 1);
+}
+
+// Sound and video together where the kernel has no futex_waitv (before Linux 5.16),
+// really (a seccomp filter) and as forced by the environment.
+TEST(KorvidRec, RecordsSoundAndVideoWithoutFutexWaitv)
+{
+    for (const bool oldKernel : {true, false}) {
+        SCOPED_TRACE(oldKernel ? "futex_waitv missing" : "TAVREC_NO_FUTEX_WAITV=1");
+        testkit::TempDir dir;
+        const std::string file = dir.File("av.avi");
+        Child rec({kRec, "--fps", "10", "--audio", "", file},
+                  oldKernel ? std::vector<std::string>{} : std::vector<std::string>{"TAVREC_NO_FUTEX_WAITV=1"},
+                  oldKernel);
+        ASSERT_TRUE(WaitForRecording());
+        std::this_thread::sleep_for(2500ms);
+        rec.Signal(SIGINT);
+        EXPECT_EQ(rec.Wait(10s), 0);
+        EXPECT_GE(testkit::ProbePackets(file, 0).size(), 20u);
+        int channels = 0, rate = 0;
+        const auto samples = testkit::DecodeAudio(file, &channels, &rate);
+        ASSERT_GT(channels * rate, 0);
+        EXPECT_GT(static_cast<double>(samples.size()) / (channels * rate), 1.5) << "seconds of sound";
+    }
+}
+
+TEST(KorvidRec, AnXServerThatGoesAwayEndsTheRecordingWithAMessage)
+{
+    testkit::PrivateXServer server("320x240x24");
+    ASSERT_TRUE(server.Running());
+    testkit::TempDir dir;
+    const std::string file = dir.File("gone.avi");
+    std::thread killer([&] {
+        std::this_thread::sleep_for(2s);
+        server.Kill();
+    });
+    int code = -1;
+    std::string errors;
+    const auto start = std::chrono::steady_clock::now();
+    testkit::RunCapture({"env", "DISPLAY=" + server.Display(), kRec, "--fps", "10", "--seconds", "30", file}, &code,
+                        &errors);
+    killer.join();
+    EXPECT_EQ(code, 1) << errors;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s) << "no frozen frames until the time is up";
+    EXPECT_NE(errors.find("Failed to grab the screen"), std::string::npos) << errors;
+    EXPECT_FALSE(testkit::ProbeStreams(file).empty()) << "the frames before stay readable";
+}
+
+TEST(KorvidRec, TheCursorIsDrawnAtEveryDepth)
+{
+    for (const int depth : {8, 15, 16, 24, 30}) {
+        SCOPED_TRACE("depth " + std::to_string(depth));
+        testkit::PrivateXServer server("320x240x" + std::to_string(depth));
+        ASSERT_TRUE(server.Running());
+        testkit::TempDir dir;
+        const std::string file = dir.File("cursor.avi");
+        int code = -1;
+        std::string errors;
+        testkit::RunCapture({"env", "DISPLAY=" + server.Display(), kRec, "--fps", "5", "--seconds", "0.5", file},
+                            &code, &errors);
+        ASSERT_EQ(code, 0) << errors;
+        // The root is black and nothing else is on the screen: whatever is not zero in
+        // the first frame is the cursor.
+        testsupport::RiffReader reader;
+        ASSERT_TRUE(reader.Open(file)) << reader.LastError();
+        std::vector<uint8_t> frame;
+        for (const auto& chunk : reader.ChunksOf(0))
+            if (chunk.size > 0) {
+                ASSERT_TRUE(reader.ReadData(chunk, &frame));
+                break;
+            }
+        ASSERT_FALSE(frame.empty());
+        EXPECT_GT(std::count_if(frame.begin(), frame.end(), [](uint8_t b) { return b != 0; }), 10);
+    }
 }
 
 }  // namespace
