@@ -1,0 +1,172 @@
+// TfrmMain: the recorder's always-on-top tool window, a toolbar of eleven icon buttons
+// and the pop-up menus of the drop-down buttons. It owns the settings record for the
+// life of the program (loaded while it is constructed, saved while it is destroyed).
+//
+// Its members are defined by subsystem:
+//   Tavrecmain.cpp           construction, show, fitting, close and destruction
+//   TavrecmainToolbar.cpp    the toolbar and its buttons
+//   TavrecmainMenus.cpp      run-time menu items, the configuration menu, MenuItemClick
+//   TavrecmainToolButtons.cpp  ToolButtonClick, the window caption
+//   TavrecmainMessages.cpp   AppMessage: capture errors, hook messages, shortcuts
+//   TavrecmainRecording.cpp  the recording actions behind the buttons
+//   TavrecmainHotkeys.cpp    the global shortcuts
+//   TavrecmainDrawing.cpp    the drawing tools and their menus
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "app/MenuItem.h"
+#include "app/WindowMessages.h"
+#include "settings/RecorderSettings.h"
+
+class QMenu;
+class QToolBar;
+class QToolButton;
+class AppMessageFilter;
+class ToolbarStyle;
+class ToolbarVisibility;
+
+enum RecorderState : int32_t { rsRecording = 0, rsIdle = 1, rsPaused = 2, rsPicking = 3 };
+
+// Tags of the configuration menu's check items: the item's flag, as its bit in the
+// "BoolSection" word.
+enum FlagTag : int32_t {
+    tagRecordAudio = 0x001,
+    tagRecordVideo = 0x002,
+    tagMinWhileRecording = 0x004,
+    tagAllowDropFrame = 0x008,
+    tagDisableHWAcce = 0x200,
+};
+
+class TfrmMain : public QWidget {
+    Q_OBJECT
+public:
+    // Loads the settings (throws SettingsError when the store cannot be read) and
+    // builds the window; it stays hidden, placed at the stored position.
+    explicit TfrmMain(QWidget* owner = nullptr);
+    ~TfrmMain() override;
+
+    // --- window (Tavrecmain.cpp)
+    void FitWindowToToolbar();
+    // Puts the window back on top after a message box; a hidden window stays hidden.
+    void ReassertTopmost();
+    // Saves the settings (only if they were loaded completely) and releases DrawLock.
+    // Runs once; the destructor runs it if nobody did before.
+    void FormDestroy();
+    // Shows or hides a toolbar button (the separator included) at once.
+    void SetButtonVisible(QWidget* button, bool visible);
+
+    // --- menus (TavrecmainMenus.cpp)
+    // A new item owned by the window and in no menu yet; it reports to MenuItemClick.
+    MenuItem* NewMenuItem(const QString& caption, MenuItemKind kind, int32_t tag, int groupIndex,
+                          bool checked);
+    // Appends `item` to `menu`; a radio item joins the menu's exclusive group of its
+    // group index.
+    static void AddMenuItem(QMenu* menu, MenuItem* item);
+    void BuildConfigureMenu();
+    void MenuItemClick(MenuItem* item);
+
+    // --- toolbar clicks (TavrecmainToolButtons.cpp)
+    // The one click handler of all toolbar buttons; also what a shortcut, the disk
+    // watch or a capture error "clicks". Not re-entrant: a call while one runs is
+    // dropped.
+    void ToolButtonClick(QObject* sender);
+
+    // --- messages (TavrecmainMessages.cpp)
+    // True when the message is consumed.
+    bool AppMessage(const PostedMessage& message);
+
+    // --- shortcuts (TavrecmainHotkeys.cpp)
+    void UnregisterHotkeys();
+    void RegisterHotkeys();
+    // The hotkey index (0 to 5) a grabbed key press stands for, -1 for none.
+    int HotkeyOfKeyPress(uint8_t keycode, uint16_t modifierState) const;
+
+    // --- state, for the other parts of the program and for tests
+    RecorderSettings& Settings() { return settings_; }
+    MainWindowValues& WindowValues() { return windowValues_; }
+    RecorderState State() const { return RecorderState_; }
+    std::mutex& DrawLock() { return *drawLock_; }
+    bool WasShown() const { return shownOnce_; }
+    QToolBar* Toolbar() const { return tlbMain; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // --- window (Tavrecmain.cpp)
+    void FormShow();
+    // Places the window's frame (not its client area) at the stored position.
+    void PlaceFrame();
+    void UpdateCaption();
+
+    // --- toolbar (TavrecmainToolbar.cpp)
+    void BuildToolbar();
+    QToolButton* NewToolButton(const char* name, int picture, const char* hint, QMenu* dropDown);
+
+    // --- menus (TavrecmainMenus.cpp)
+    bool* FlagOfTag(int32_t tag);
+
+    // --- recording actions (TavrecmainRecording.cpp)
+    void OpenPreferences();
+    void StartAction(QToolButton* sender);
+    void ResumeAction(QToolButton* sender);
+    void PauseAction(QToolButton* sender);
+    void StopAction(QToolButton* sender);
+    void PlayAction();
+    void EncodeWizardAction();
+    void OnCaptureError();
+
+    // --- drawing (TavrecmainDrawing.cpp)
+    void BuildDrawMenus();
+    void DrawingCommand(QToolButton* sender);
+    void DrawingHotkey(int hotkey);
+    void OnHookMessage(const PostedMessage& message);
+    void PenColorMenuClick(MenuItem* item);
+    void PenSizeMenuClick(MenuItem* item);
+    void EraserSizeMenuClick(MenuItem* item);
+    void ClearDrawMenuClick();
+    void ReturnCursorModeMenuClick();
+
+    // Settings and the values persisted beside them.
+    RecorderSettings settings_;
+    MainWindowValues windowValues_;
+    bool settingsLoaded_ = false;
+    bool destroyed_ = false;
+
+    RecorderState RecorderState_ = rsIdle;
+    bool EngineErrorPending = false;
+    bool ClickGuard = false;
+    bool shownOnce_ = false;
+
+    std::unique_ptr<std::mutex> drawLock_;
+    std::unique_ptr<AppMessageFilter> appMessage_;
+    std::unique_ptr<ToolbarStyle> toolbarStyle_;
+    ToolbarVisibility* toolbarVisibility_ = nullptr;
+
+    QToolBar* tlbMain = nullptr;
+    QToolButton* btnStartRecord = nullptr;
+    QToolButton* btnStopRecord = nullptr;
+    QToolButton* btnPauseRecord = nullptr;
+    QToolButton* btnPlayRecord = nullptr;
+    QWidget* btnSep0 = nullptr;
+    QToolButton* btnEncodeWizard = nullptr;
+    QToolButton* btnConfigure = nullptr;
+    QToolButton* btnChangeTools = nullptr;
+    QToolButton* btnChangeSize = nullptr;
+    QToolButton* btnClearAll = nullptr;
+    QToolButton* btnSwitchMode = nullptr;
+
+    QMenu* pmeuConfigure = nullptr;
+    QMenu* pmeuFreePen = nullptr;
+    QMenu* pmeuFreeEraser = nullptr;
+    QMenu* pmeuDrawLine = nullptr;
+};
+
+// The one main window, set while it exists (null before it is built and after it is
+// destroyed).
+extern TfrmMain* frmMain;
