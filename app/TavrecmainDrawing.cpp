@@ -2,6 +2,8 @@
 // component's messages.
 #include "app/Tavrecmain.h"
 
+#include "annotate/FreehandDrawing.h"
+
 // Fills pmeuFreePen, pmeuFreeEraser and pmeuDrawLine.
 void TfrmMain::BuildDrawMenus() {}
 
@@ -28,3 +30,15 @@ void TfrmMain::ClearDrawMenuClick() {}
 
 // "Return Cursor Mode".
 void TfrmMain::ReturnCursorModeMenuClick() {}
+
+annotate::FreehandDrawing& TfrmMain::Drawing() {
+    if (!drawing_) drawing_ = std::make_shared<annotate::FreehandDrawing>();
+    return *drawing_;
+}
+bool TfrmMain::InDrawMode() const { return drawing_ && drawing_->DrawMode.load(); }
+void TfrmMain::CreateDrawOverlay(uint32_t) {}
+void TfrmMain::ReleaseDrawOverlay() {}
+void TfrmMain::EnterDrawMode() {}
+void TfrmMain::LeaveDrawMode() {}
+void TfrmMain::ClearDrawing() {}
+OnFrameMethod TfrmMain::DrawingOnFrame() { return Drawing().OnFrame(); }
