@@ -168,6 +168,8 @@ private:
     uint32_t PickedWindow = 0;
     bool pickDone_ = false;
     class QEventLoop* pickLoop_ = nullptr;
+    uint32_t highlighted_ = 0;
+    void OnPickMessage(const PostedMessage& message);
     // --- end drawing
     std::unique_ptr<AppMessageFilter> appMessage_;
     std::unique_ptr<ToolbarStyle> toolbarStyle_;
