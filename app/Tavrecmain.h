@@ -29,6 +29,8 @@ class QToolButton;
 class AppMessageFilter;
 class ToolbarStyle;
 class ToolbarVisibility;
+class ShortcutGrabs;
+class QTimer;
 namespace annotate { class FreehandDrawing; }
 
 enum RecorderState : int32_t { rsRecording = 0, rsIdle = 1, rsPaused = 2, rsPicking = 3 };
@@ -147,6 +149,26 @@ private:
     void EraserSizeMenuClick(MenuItem* item);
     void ClearDrawMenuClick();
     void ReturnCursorModeMenuClick();
+
+    // --- recording control (TavrecmainRecording.cpp, TavrecmainHotkeys.cpp,
+    // TavrecmainTray.cpp, TavrecmainTimers.cpp)
+    void FillCaptureOptions();
+    // Settles CurrentFile before a start; false when nothing is to be started.
+    bool SettleOutputFile();
+    void SetRecordingButtons(bool recording);
+    void MinimizeToTray();
+    void RestoreFromTray();
+    void TrayAnimation(bool on);
+    void CheckDiskTick();
+    CaptureOptions captureOptions_{};
+    CaptureContext captureContext_{};
+    struct ShortcutGrabsDeleter {
+        void operator()(ShortcutGrabs* grabs) const;  // TavrecmainHotkeys.cpp
+    };
+    std::unique_ptr<ShortcutGrabs, ShortcutGrabsDeleter> hotkeys_;
+    QTimer* tmrCheckDisk = nullptr;
+    class TrayIcon* triMin = nullptr;
+    // --- end recording control
 
     // Settings and the values persisted beside them.
     RecorderSettings settings_;
