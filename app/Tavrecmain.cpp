@@ -150,7 +150,9 @@ void TfrmMain::FormDestroy()
         return;
     destroyed_ = true;
     if (settingsLoaded_) {
-        // Later: a running recording is stopped first, as the stop button does.
+        // A running recording is stopped first, as the stop button does.
+        if (RecorderState_ == rsRecording || RecorderState_ == rsPaused)
+            ToolButtonClick(btnStopRecord);
         windowValues_.WindowLeft = pos().x();
         windowValues_.WindowTop = pos().y();
         try {

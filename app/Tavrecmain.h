@@ -20,6 +20,7 @@
 
 #include "app/MenuItem.h"
 #include "app/WindowMessages.h"
+#include "engine/korvid.h"
 #include "settings/RecorderSettings.h"
 
 class QMenu;
@@ -28,6 +29,9 @@ class QToolButton;
 class AppMessageFilter;
 class ToolbarStyle;
 class ToolbarVisibility;
+class ShortcutGrabs;
+class QTimer;
+namespace annotate { class FreehandDrawing; }
 
 enum RecorderState : int32_t { rsRecording = 0, rsIdle = 1, rsPaused = 2, rsPicking = 3 };
 
@@ -93,6 +97,21 @@ public:
     bool WasShown() const { return shownOnce_; }
     QToolBar* Toolbar() const { return tlbMain; }
 
+    // --- drawing (TavrecmainDrawing.cpp, TavrecmainPick.cpp)
+    // The window to record: 1 the root window, 2 the one the user clicks on (0 when
+    // cancelled or when the pick cannot start); 0 for any other mode.
+    uint32_t PickCaptureWindow(int32_t mode);
+    void CreateDrawOverlay(uint32_t window);
+    void ReleaseDrawOverlay();
+    void EnterDrawMode();
+    void LeaveDrawMode();
+    void ClearDrawing();
+    OnFrameMethod DrawingOnFrame();
+    // Shortcuts 3 to 5: enter/quit draw mode, clear the drawing, redraw.
+    void DrawingHotkey(int hotkey);
+    annotate::FreehandDrawing& Drawing();
+    bool InDrawMode() const;
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -124,13 +143,32 @@ private:
     // --- drawing (TavrecmainDrawing.cpp)
     void BuildDrawMenus();
     void DrawingCommand(QToolButton* sender);
-    void DrawingHotkey(int hotkey);
     void OnHookMessage(const PostedMessage& message);
     void PenColorMenuClick(MenuItem* item);
     void PenSizeMenuClick(MenuItem* item);
     void EraserSizeMenuClick(MenuItem* item);
     void ClearDrawMenuClick();
     void ReturnCursorModeMenuClick();
+
+    // --- recording control (TavrecmainRecording.cpp, TavrecmainHotkeys.cpp,
+    // TavrecmainTray.cpp, TavrecmainTimers.cpp)
+    void FillCaptureOptions();
+    // Settles CurrentFile before a start; false when nothing is to be started.
+    bool SettleOutputFile();
+    void SetRecordingButtons(bool recording);
+    void MinimizeToTray();
+    void RestoreFromTray();
+    void TrayAnimation(bool on);
+    void CheckDiskTick();
+    CaptureOptions captureOptions_{};
+    CaptureContext captureContext_{};
+    struct ShortcutGrabsDeleter {
+        void operator()(ShortcutGrabs* grabs) const;  // TavrecmainHotkeys.cpp
+    };
+    std::unique_ptr<ShortcutGrabs, ShortcutGrabsDeleter> hotkeys_;
+    QTimer* tmrCheckDisk = nullptr;
+    class TrayIcon* triMin = nullptr;
+    // --- end recording control
 
     // Settings and the values persisted beside them.
     RecorderSettings settings_;
@@ -144,6 +182,17 @@ private:
     bool shownOnce_ = false;
 
     std::unique_ptr<std::mutex> drawLock_;
+    // --- drawing
+    std::shared_ptr<annotate::FreehandDrawing> drawing_;  // made on first use
+    uint32_t CaptureWindow = 0;
+    uint32_t PressWindow = 0;
+    int32_t LastPointX = 0, LastPointY = 0;
+    uint32_t PickedWindow = 0;
+    bool pickDone_ = false;
+    class QEventLoop* pickLoop_ = nullptr;
+    uint32_t highlighted_ = 0;
+    void OnPickMessage(const PostedMessage& message);
+    // --- end drawing
     std::unique_ptr<AppMessageFilter> appMessage_;
     std::unique_ptr<ToolbarStyle> toolbarStyle_;
     ToolbarVisibility* toolbarVisibility_ = nullptr;

@@ -1,28 +1,231 @@
 // The recording actions behind the toolbar buttons. Each is reached only through
 // ToolButtonClick, which holds ClickGuard and updates the caption afterwards.
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QTimer>
 #include <QToolButton>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "app/AccelerationControl.h"
 #include "app/ExternalTools.h"
+#include "app/OutputNaming.h"
 #include "app/Tavrecmain.h"
+
+namespace {
+
+// "Error", error icon, one button labelled Yes.
+void RecordingErrorBox(QWidget* owner, const QString& text)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Yes, owner);
+    box.exec();
+}
+
+// "Confirm", question icon, Yes and No.
+bool ConfirmBox(QWidget* owner, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text,
+                    QMessageBox::Yes | QMessageBox::No, owner);
+    return box.exec() == QMessageBox::Yes;
+}
+
+// The application title as caption, no icon, OK.
+void PlainBox(QWidget* owner, const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok,
+                    owner);
+    box.exec();
+}
+
+QString LibraryError()
+{
+    int32_t capacity = 0;
+    const char* text = GetMyLastError(&capacity);
+    return QString::fromUtf8(text ? text : "");
+}
+
+template <size_t N>
+void CopyText(char (&target)[N], const std::string& text)
+{
+    std::memset(target, 0, N);
+    std::memcpy(target, text.data(), std::min(text.size(), N - 1));
+}
+
+}  // namespace
 
 // btnConfigure in rsIdle: the preferences dialog, then the configuration menu is
 // rebuilt so that its marks show the edited flags.
 void TfrmMain::OpenPreferences() {}
 
+bool TfrmMain::SettleOutputFile()
+{
+    std::string name = settings_.SavedFile;
+    if (name.empty()) {
+        // Nothing configured yet: the user's video folder.
+        name = DefaultRecordingFile();
+        if (name.empty()) {
+            RecordingErrorBox(this, QStringLiteral("No folder to record to"));
+            return false;
+        }
+    }
+    if (PathExists(name)) {
+        if (settings_.AutoAppendFilename) {
+            name = NumberedName(name);
+        } else {
+            const bool overwrite = ConfirmBox(this, QStringLiteral("File is exists, overwrite?"));
+            ReassertTopmost();
+            if (!overwrite)
+                return false;
+            // The library creates with truncation, so the old file goes first; a
+            // folder of that name is never removed.
+            if (unlink(name.c_str()) != 0) {
+                RecordingErrorBox(this, QStringLiteral("Cannot delete %1: %2")
+                                            .arg(QString::fromStdString(name),
+                                                 QString::fromUtf8(std::strerror(errno))));
+                return false;
+            }
+        }
+    }
+    if (name.size() >= sizeof(settings_.CurrentFile)) {
+        RecordingErrorBox(this, QStringLiteral("File name too long: %1").arg(QString::fromStdString(name)));
+        return false;
+    }
+    CopyText(settings_.CurrentFile, name);
+    return true;
+}
+
+void TfrmMain::FillCaptureOptions()
+{
+    CaptureOptions& o = captureOptions_;
+    CopyText(o.FileName, settings_.CurrentFile);
+    CopyText(o.AudioDeviceName, settings_.DSSoundDevice);
+    std::memset(o.CodecName, 0, sizeof(o.CodecName));
+    for (size_t i = 0; i + 1 < std::size(o.CodecName) && settings_.VCMDevice[i]; ++i)
+        o.CodecName[i] = static_cast<uint16_t>(settings_.VCMDevice[i]);
+    o.FramesPerSecond = static_cast<uint32_t>(settings_.FPS);
+    o.NotifyWindow = static_cast<KorvidWindow>(winId());
+    o.VideoEnabled = settings_.RecordVideo ? 1 : 0;
+    o.AudioEnabled = settings_.RecordAudio && settings_.DSSoundDevice[0] != '\0' ? 1 : 0;
+    o.AudioFormat = settings_.SampleRate;
+    o.AllowDropFrame = settings_.AllowDropFrame ? 1 : 0;
+    o.UseQuickMode = settings_.UseQuickMode ? 1 : 0;
+    o.UseFastDraw = settings_.UseFastDraw ? 1 : 0;
+    o.AddCCDImage = settings_.AddCCDImage ? 1 : 0;
+
+    captureContext_ = CaptureContext{};
+    captureContext_.Options = &captureOptions_;
+    captureContext_.OnFrame = DrawingOnFrame();
+}
+
+void TfrmMain::SetRecordingButtons(bool recording)
+{
+    btnStartRecord->setEnabled(!recording);
+    btnPlayRecord->setEnabled(!recording);
+    btnConfigure->setEnabled(!recording);
+    btnStopRecord->setEnabled(recording);
+    btnPauseRecord->setEnabled(recording);
+    btnSwitchMode->setEnabled(recording);
+    for (QToolButton* button : {btnSwitchMode, btnChangeTools, btnChangeSize, btnClearAll})
+        SetButtonVisible(button, recording);
+    if (!tmrCheckDisk) {
+        tmrCheckDisk = new QTimer(this);
+        tmrCheckDisk->setInterval(1000);
+        connect(tmrCheckDisk, &QTimer::timeout, this, &TfrmMain::CheckDiskTick);
+    }
+    if (recording)
+        tmrCheckDisk->start();
+    else
+        tmrCheckDisk->stop();
+    FitWindowToToolbar();
+}
+
 // btnStartRecord in rsIdle: pick the window, settle the file name, start the library.
-void TfrmMain::StartAction(QToolButton*) {}
+void TfrmMain::StartAction(QToolButton*)
+{
+    const uint32_t window = PickCaptureWindow(settings_.CaptureSize);
+    captureOptions_.CaptureWindow = static_cast<KorvidWindow>(window);
+    if (window == 0) {
+        PlainBox(this, QStringLiteral("Not have capture window."));
+        return;
+    }
+    if (!SettleOutputFile())
+        return;
+    FillCaptureOptions();
+    SetAccelerationLevel(settings_, 5);
+    if (settings_.MinWhileRecording)
+        MinimizeToTray();
+    CreateDrawOverlay(window);
+    // An error of an earlier failed start is not this recording's.
+    EngineErrorPending = false;
+    if (!InitializeScreenCapture(&captureContext_)) {
+        RestoreFromTray();
+        RecordingErrorBox(this, LibraryError());
+        return;
+    }
+    if (!StartRecording(&captureContext_))
+        return;
+    RecorderState_ = rsRecording;
+    SetRecordingButtons(true);
+    TrayAnimation(true);
+}
 
 // btnStartRecord in rsPaused.
-void TfrmMain::ResumeAction(QToolButton*) {}
+void TfrmMain::ResumeAction(QToolButton* sender)
+{
+    if (!PauseRecording(&captureContext_))
+        return;
+    RecorderState_ = rsRecording;
+    sender->setEnabled(false);
+    btnPlayRecord->setEnabled(false);
+    btnConfigure->setEnabled(false);
+    btnStopRecord->setEnabled(true);
+    btnPauseRecord->setEnabled(true);
+    btnSwitchMode->setEnabled(true);
+    TrayAnimation(true);
+}
 
 // btnPauseRecord unless paused.
-void TfrmMain::PauseAction(QToolButton*) {}
+void TfrmMain::PauseAction(QToolButton* sender)
+{
+    if (!PauseRecording(&captureContext_))
+        return;
+    RecorderState_ = rsPaused;
+    sender->setEnabled(false);
+    btnStartRecord->setEnabled(true);
+    TrayAnimation(false);
+}
 
 // btnStopRecord in every state; also what a capture error and the exit run.
-void TfrmMain::StopAction(QToolButton*) {}
+void TfrmMain::StopAction(QToolButton* sender)
+{
+    if (!StopRecording(&captureContext_))
+        RecordingErrorBox(this, QStringLiteral("Stop abnormally"));
+    if (EngineErrorPending) {
+        RecordingErrorBox(this, LibraryError());
+        EngineErrorPending = false;
+    }
+    LeaveDrawMode();
+    RecorderState_ = rsIdle;
+    SetRecordingButtons(false);
+    sender->setEnabled(false);
+    TrayAnimation(false);
+    ReleaseDrawOverlay();
+    if (settings_.MinWhileRecording)
+        RestoreFromTray();
+    SetAccelerationLevel(settings_, 0);
+    if (settings_.ShowEncoder)
+        LaunchEncodingWizard(QString::fromUtf8(settings_.CurrentFile));
+}
 
 // btnPlayRecord in rsIdle: the last recording in the media player.
-void TfrmMain::PlayAction() {}
+void TfrmMain::PlayAction()
+{
+    OpenInMediaPlayer(QString::fromUtf8(settings_.CurrentFile));
+}
 
 void TfrmMain::EncodeWizardAction()
 {
@@ -33,5 +236,15 @@ void TfrmMain::EncodeWizardAction()
 void TfrmMain::OnCaptureError()
 {
     EngineErrorPending = true;
+    if (ClickGuard) {
+        // A box or dialog is open and the click would be dropped: try again once it
+        // has closed, so that the window never says RECORDING after the library
+        // stopped.
+        QTimer::singleShot(250, this, [this] {
+            if (EngineErrorPending)
+                OnCaptureError();
+        });
+        return;
+    }
     ToolButtonClick(btnStopRecord);
 }

@@ -1,0 +1,83 @@
+// Picking the window to record: the root window, or the top-level window the user
+// clicks on while the pick hook holds the pointer.
+#include <QEventLoop>
+
+#include "annotate/ScreenDrawing.h"
+#include "app/DrawingScreen.h"
+#include "app/Tavrecmain.h"
+#include "tavrechcore/tavrechcore.h"
+
+namespace {
+
+bool WindowExists(annotate::ScreenDrawing& screen, uint32_t window) {
+    RectL rect{};
+    return window != 0 && screen.WindowRect(window, &rect);
+}
+
+}  // namespace
+
+uint32_t TfrmMain::PickCaptureWindow(int32_t mode) {
+    annotate::ScreenDrawing* screen = DrawingScreen();
+    if (!screen)
+        return 0;
+    if (mode == 1)
+        return screen->Connection().Root();
+    if (mode != 2 || pickLoop_)
+        return 0;
+
+    RecorderState_ = rsPicking;
+    PickedWindow = 0;
+    pickDone_ = false;
+    RepaintWholeScreen();
+    if (!SetMouseFilterHook(1, static_cast<uint32_t>(winId()), HM_MOVE, HM_PRESS, HM_MENU)) {
+        RecorderState_ = rsIdle;
+        return 0;
+    }
+    QEventLoop loop;
+    pickLoop_ = &loop;
+    if (!pickDone_)
+        loop.exec();
+    pickLoop_ = nullptr;
+    SetMouseFilterHook(0, 0, 0, 0, 0);
+    // Whatever is still highlighted goes away with the repaint.
+    if (highlighted_ != 0 && WindowExists(*screen, highlighted_))
+        screen->ToggleWindowHighlight(highlighted_);
+    highlighted_ = 0;
+    RepaintWholeScreen();
+    RecorderState_ = rsIdle;
+    return PickedWindow;
+}
+
+void TfrmMain::OnPickMessage(const PostedMessage& message) {
+    annotate::ScreenDrawing* screen = DrawingScreen();
+    if (!screen || pickDone_)
+        return;
+    const uint32_t window = uint32_t(message.wParam);
+    const auto finish = [this](uint32_t picked) {
+        PickedWindow = picked;
+        pickDone_ = true;
+        if (pickLoop_)
+            pickLoop_->quit();
+    };
+    switch (message.message) {
+    case HM_MOVE:
+        if (window == highlighted_)
+            break;
+        if (highlighted_ != 0)
+            screen->ToggleWindowHighlight(highlighted_);
+        highlighted_ = 0;
+        if (WindowExists(*screen, window) && screen->ToggleWindowHighlight(window))
+            highlighted_ = window;
+        break;
+    case HM_PRESS:
+        // Only a window that is still there.
+        if (WindowExists(*screen, window))
+            finish(window);
+        break;
+    case HM_MENU:
+        finish(0);
+        break;
+    default:
+        break;
+    }
+}

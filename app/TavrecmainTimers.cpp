@@ -1,0 +1,31 @@
+// tmrCheckDisk: the free space of the disk being recorded to, once a second.
+#include <QMessageBox>
+#include <QTimer>
+#include <QToolButton>
+
+#include "app/DiskSpace.h"
+#include "app/Tavrecmain.h"
+
+void TfrmMain::CheckDiskTick()
+{
+    // A box or dialog of a click is open: its action decides first.
+    if (ClickGuard)
+        return;
+    if (!IsDiskAlmostFull(FolderOfFile(settings_.CurrentFile)))
+        return;
+    tmrCheckDisk->stop();
+    if (InDrawMode())
+        LeaveDrawMode();
+    ToolButtonClick(btnPauseRecord);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), QString::fromUtf8(kDiskFullQuestion),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    const bool stop = box.exec() == QMessageBox::Yes;
+    // The state may have moved while the box was open (a shortcut, a capture error).
+    if (stop) {
+        if (RecorderState_ == rsRecording || RecorderState_ == rsPaused)
+            ToolButtonClick(btnStopRecord);
+    } else if (RecorderState_ == rsPaused) {
+        ToolButtonClick(btnStartRecord);
+    }
+    ReassertTopmost();
+}
