@@ -4,20 +4,25 @@
 #include <vector>
 
 #include "engine/LastError.h"
+#include "platform/CodecDescription.h"
 
 namespace korvid {
 
 namespace {
 
-// name is CodecName: 64 characters, terminated only when shorter.
-bool SameDescription(const uint16_t* name, const std::u16string& description)
+// name is CodecName: 64 characters, terminated only when shorter. It holds a
+// description in its stored form (cut to 63 units by the preferences' codec list),
+// so it is compared with the compressor's description cut the same way: a long
+// description still selects its compressor.
+bool SameDescription(const uint16_t* name, std::u16string_view description)
 {
     constexpr size_t kCapacity = sizeof CaptureOptions::CodecName / sizeof(uint16_t);
+    const std::u16string_view stored = platform::StoredCodecDescription(description);
     size_t i = 0;
     for (; i < kCapacity && name[i] != 0; ++i)
-        if (i >= description.size() || name[i] != description[i])
+        if (i >= stored.size() || name[i] != stored[i])
             return false;
-    return i == description.size();
+    return i == stored.size();
 }
 
 // Owns the frame format block from GetBitmapInformation.

@@ -10,8 +10,9 @@
 
 namespace korvid {
 
-// The first compressor, in enumeration order, of type 'vidc' whose description equals
-// name exactly and which can compress the format; null when there is none.
+// The first compressor, in enumeration order, of type 'vidc' whose description in its
+// stored form (platform::StoredCodecDescription) equals name exactly and which can
+// compress the format; null when there is none.
 std::unique_ptr<platform::Compressor> FindCodecByName(const uint16_t* name, const BitmapInfoHeader* format);
 
 // Fills info for a 'vids' (format is a BitmapInfoHeader) or 'auds' (a WaveFormatEx)
