@@ -11,14 +11,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "settings/CameraList.h"
 
 namespace {
 
 TEST(CameraList, FolderWithoutCaptureDevicesGivesNothing) {
-    char pattern[] = "/tmp/tavrec-cameras-XXXXXX";
-    ASSERT_TRUE(mkdtemp(pattern));
+    std::string pattern = (std::filesystem::temp_directory_path() / "tavrec-cameras-XXXXXX").string();
+    ASSERT_TRUE(mkdtemp(pattern.data()));
     const std::filesystem::path folder = pattern;
     EXPECT_TRUE(settings::EnumerateCameras(folder.string()).empty());
 
