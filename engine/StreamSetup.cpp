@@ -4,21 +4,11 @@
 #include <vector>
 
 #include "engine/LastError.h"
+#include "platform/CodecDescription.h"
 
 namespace korvid {
 
 namespace {
-
-// name is CodecName: 64 characters, terminated only when shorter.
-bool SameDescription(const uint16_t* name, const std::u16string& description)
-{
-    constexpr size_t kCapacity = sizeof CaptureOptions::CodecName / sizeof(uint16_t);
-    size_t i = 0;
-    for (; i < kCapacity && name[i] != 0; ++i)
-        if (i >= description.size() || name[i] != description[i])
-            return false;
-    return i == description.size();
-}
 
 // Owns the frame format block from GetBitmapInformation.
 struct FrameFormat {
@@ -27,6 +17,17 @@ struct FrameFormat {
 };
 
 }  // namespace
+
+bool SameCodecDescription(const uint16_t* name, std::u16string_view description)
+{
+    constexpr size_t kCapacity = sizeof CaptureOptions::CodecName / sizeof(uint16_t);
+    const std::u16string_view stored = platform::StoredCodecDescription(description);
+    size_t i = 0;
+    for (; i < kCapacity && name[i] != 0; ++i)
+        if (i >= stored.size() || name[i] != stored[i])
+            return false;
+    return i == stored.size();
+}
 
 std::unique_ptr<platform::Compressor> FindCodecByName(const uint16_t* name, const BitmapInfoHeader* format)
 {
@@ -40,7 +41,7 @@ std::unique_ptr<platform::Compressor> FindCodecByName(const uint16_t* name, cons
         const platform::CodecInfo opened = compressor->GetInfo();
         // The description is compared before the format query: the query opens the
         // encoder for the frame size, which is the costly part.
-        if (opened.fccType != platform::kCodecTypeVideo || !SameDescription(name, opened.description) ||
+        if (opened.fccType != platform::kCodecTypeVideo || !SameCodecDescription(name, opened.description) ||
             !compressor->CanCompress(*format))
             continue;
         return compressor;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 
 #include "engine/korvid.h"
 #include "platform/AviFile.h"
@@ -10,8 +11,15 @@
 
 namespace korvid {
 
-// The first compressor, in enumeration order, of type 'vidc' whose description equals
-// name exactly and which can compress the format; null when there is none.
+// Whether name (a CodecName: 64 units, terminated only when shorter) equals the
+// compressor description in its stored form, platform::StoredCodecDescription: the
+// codec list offers descriptions cut to 63 units, so a long one must still match.
+// Exact and case-sensitive.
+bool SameCodecDescription(const uint16_t* name, std::u16string_view description);
+
+// The first compressor, in enumeration order, of type 'vidc' whose description in its
+// stored form (platform::StoredCodecDescription) equals name exactly and which can
+// compress the format; null when there is none.
 std::unique_ptr<platform::Compressor> FindCodecByName(const uint16_t* name, const BitmapInfoHeader* format);
 
 // Fills info for a 'vids' (format is a BitmapInfoHeader) or 'auds' (a WaveFormatEx)
