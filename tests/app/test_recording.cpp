@@ -369,4 +369,23 @@ TEST_F(Recording, TheStopWhileIdleResetsTheToolbarAndThePauseDoesNothing)
     EXPECT_TRUE(boxes.Texts().empty());
 }
 
+TEST_F(Recording, ACaptureErrorThatArrivesWhileABoxIsOpenIsHandledWhenItCloses)
+{
+    std::ofstream(folder_ + "/clip.avi") << "old";
+    // The notification arrives inside the overwrite question, where clicks are dropped.
+    QTimer::singleShot(0, window_.get(), [this] { window_->AppMessage(PostedMessage{msg::CAPTURE_ERROR, 0, 0}); });
+    {
+        BoxAnswer no(QMessageBox::No);
+        Click("btnStartRecord");
+        EXPECT_EQ(no.Text(), "File is exists, overwrite?");
+    }
+    EveryBox boxes;
+    Spin(1500ms);
+    // The stop action ran once the question had closed and showed the library's text.
+    int32_t capacity = 0;
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], GetMyLastError(&capacity));
+    EXPECT_EQ(window_->State(), rsIdle);
+}
+
 }  // namespace
