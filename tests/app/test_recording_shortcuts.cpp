@@ -3,7 +3,8 @@
 // file (Ctrl+Alt+F9 start, F10 pause, F11 stop), pressed with xdotool while another
 // window has the focus: the AVI leaves the pause out, the caption follows the state,
 // start while recording does nothing, start while paused resumes, stop and pause
-// while idle leave the program idle and running.
+// while idle leave the program idle and running, and the shortcuts follow a change of
+// the keyboard mapping.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -119,10 +120,10 @@ TEST(RecordingShortcuts, RecordPauseResumeStopFromAnotherProgram)
     testkit::TempDir dir;
     TempRegistry registry;
     const std::string file = dir.File("shortcuts.avi");
-    // Video only, whole screen, 5 frames a second, Motion JPEG; shortcuts Ctrl+Alt+F9,
+    // Video only, numbered names, whole screen, 5 frames a second, Motion JPEG; shortcuts Ctrl+Alt+F9,
     // F10 and F11 (0xC078, 0xC079, 0xC07A).
     registry.SetText("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KELDAN\\TAVREC]\r\n"
-                     "\"BoolSection\"=hex:02,00,00,00\r\n\"CaptureSize\"=hex:01,00,00,00\r\n"
+                     "\"BoolSection\"=hex:02,01,00,00\r\n\"CaptureSize\"=hex:01,00,00,00\r\n"
                      "\"FPS\"=hex:05,00,00,00\r\n\"SavedFile\"=\"" + file + "\"\r\n"
                      "\"VCMDevice\"=\"MJPEG (Motion JPEG)\"\r\n"
                      "\"HkStartRecord\"=hex:78,c0,00,00\r\n\"HkPauseRecord\"=hex:79,c0,00,00\r\n"
@@ -180,6 +181,19 @@ TEST(RecordingShortcuts, RecordPauseResumeStopFromAnotherProgram)
     EXPECT_TRUE(tavrec.Running());
     EXPECT_EQ(Program::Title(main), "Tavrec!");
     EXPECT_NEAR(testkit::ProbeDuration(file), seconds, 0.01);
+
+    // F9 moves to another key: the grabs follow the new mapping.
+    ASSERT_EQ(std::system("xmodmap -e 'keycode 75 = F12 F12' -e 'keycode 96 = F9 F9'"), 0);
+    std::this_thread::sleep_for(1s);
+    Press("ctrl+alt+F9");
+    const std::string moved = WaitForTitle(main, "Tavrec! [RECORDING]");
+    std::this_thread::sleep_for(1s);
+    Press("ctrl+alt+F11");
+    const std::string stopped = WaitForTitle(main, "Tavrec!");
+    std::system("xmodmap -e 'keycode 75 = F9 F9' -e 'keycode 96 = F12 F12'");
+    EXPECT_EQ(moved, "Tavrec! [RECORDING]");
+    EXPECT_EQ(stopped, "Tavrec!");
+    EXPECT_GT(testkit::ProbeDuration(dir.File("shortcuts1.avi")), 0.0);
 
     if (other > 0) {
         kill(other, SIGTERM);
