@@ -62,7 +62,7 @@ bool AppMessageFilter::nativeEventFilter(const QByteArray& eventType, void* mess
     }
     case XCB_KEY_PRESS: {
         const auto* key = reinterpret_cast<const xcb_key_press_event_t*>(event);
-        const int hotkey = window_.HotkeyOfKeyPress(key->detail, key->state);
+        const int hotkey = window_.HotkeyOfKeyPress(key);
         if (hotkey < 0)
             return false;
         return window_.AppMessage(PostedMessage{msg::WM_HOTKEY, hotkey, 0});

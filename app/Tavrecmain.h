@@ -31,6 +31,7 @@ class ToolbarStyle;
 class ToolbarVisibility;
 class ShortcutGrabs;
 class QTimer;
+struct xcb_key_press_event_t;
 namespace annotate { class FreehandDrawing; }
 
 enum RecorderState : int32_t { rsRecording = 0, rsIdle = 1, rsPaused = 2, rsPicking = 3 };
@@ -86,8 +87,8 @@ public:
     // --- shortcuts (TavrecmainHotkeys.cpp)
     void UnregisterHotkeys();
     void RegisterHotkeys();
-    // The hotkey index (0 to 5) a grabbed key press stands for, -1 for none.
-    int HotkeyOfKeyPress(uint8_t keycode, uint16_t modifierState) const;
+    // The hotkey index (0 to 5) a key press stands for, -1 for none.
+    int HotkeyOfKeyPress(const xcb_key_press_event_t* event) const;
 
     // --- state, for the other parts of the program and for tests
     RecorderSettings& Settings() { return settings_; }
@@ -178,6 +179,9 @@ private:
 
     RecorderState RecorderState_ = rsIdle;
     bool EngineErrorPending = false;
+    // The recording goes to the default file because none was configured: the stop
+    // action says where it went.
+    bool announceFile_ = false;
     bool ClickGuard = false;
     bool shownOnce_ = false;
 

@@ -57,13 +57,8 @@ void TfrmMain::RegisterHotkeys()
     hotkeys_->grabber.RegisterHotkeys(std::span<const HotkeyEntry, kHotkeyCount>(settings_.Hotkeys));
 }
 
-int TfrmMain::HotkeyOfKeyPress(uint8_t keycode, uint16_t modifierState) const
+int TfrmMain::HotkeyOfKeyPress(const xcb_key_press_event_t* event) const
 {
-    if (!hotkeys_)
-        return -1;
-    xcb_key_press_event_t event{};
-    event.response_type = XCB_KEY_PRESS;
-    event.detail = keycode;
-    event.state = modifierState;
-    return hotkeys_->grabber.Match(&event);
+    // The event is matched as it came: a grab's press carries the root it was made on.
+    return hotkeys_ ? hotkeys_->grabber.Match(event) : -1;
 }

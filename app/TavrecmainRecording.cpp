@@ -64,8 +64,10 @@ void TfrmMain::OpenPreferences() {}
 bool TfrmMain::SettleOutputFile()
 {
     std::string name = settings_.SavedFile;
+    announceFile_ = name.empty();
     if (name.empty()) {
-        // Nothing configured yet: the user's video folder.
+        // Nothing configured yet: the user's video folder, named to the user once the
+        // recording is over.
         name = DefaultRecordingFile();
         if (name.empty()) {
             RecordingErrorBox(this, QStringLiteral("No folder to record to"));
@@ -164,6 +166,10 @@ void TfrmMain::StartAction(QToolButton*)
     if (!InitializeScreenCapture(&captureContext_)) {
         RestoreFromTray();
         RecordingErrorBox(this, LibraryError());
+        // A stream set-up that failed also posted its text, which arrives while the box
+        // is open: it has just been shown, so it is not shown a second time.
+        EngineErrorPending = false;
+        announceFile_ = false;
         return;
     }
     if (!StartRecording(&captureContext_))
@@ -202,6 +208,7 @@ void TfrmMain::PauseAction(QToolButton* sender)
 // btnStopRecord in every state; also what a capture error and the exit run.
 void TfrmMain::StopAction(QToolButton* sender)
 {
+    const bool recorded = RecorderState_ == rsRecording || RecorderState_ == rsPaused;
     if (!StopRecording(&captureContext_))
         RecordingErrorBox(this, QStringLiteral("Stop abnormally"));
     if (EngineErrorPending) {
@@ -217,6 +224,11 @@ void TfrmMain::StopAction(QToolButton* sender)
     if (settings_.MinWhileRecording)
         RestoreFromTray();
     SetAccelerationLevel(settings_, 0);
+    if (recorded && announceFile_ && !destroyed_) {  // no box while the program ends
+        announceFile_ = false;
+        PlainBox(this, QStringLiteral("Recorded to %1").arg(QString::fromUtf8(settings_.CurrentFile)));
+        ReassertTopmost();
+    }
     if (settings_.ShowEncoder)
         LaunchEncodingWizard(QString::fromUtf8(settings_.CurrentFile));
 }
