@@ -2,7 +2,6 @@
 
 #include <QSessionManager>
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -41,22 +40,6 @@ void SaveWhenQtExits()
     _exit(0);
 }
 
-// A write past the file size limit (ulimit -f) raises SIGXFSZ, whose default action
-// ends the process with the recording half written. Caught instead, the write fails
-// with EFBIG: the capture library stops, closes a playable file and reports the error.
-// A handler rather than SIG_IGN, so that the programs started from here get the
-// default action back.
-void NoEndAtFileSizeLimit(int) {}
-
-void CatchFileSizeLimit()
-{
-    struct sigaction action {};
-    action.sa_handler = NoEndAtFileSizeLimit;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGXFSZ, &action, nullptr);
-}
-
 // Steps after the window is built: the splash, the window, the event loop. `closing`
 // is set by a close request that arrives before the loop runs.
 void RunWindow(TfrmMain& window, const bool& closing)
@@ -84,7 +67,6 @@ int RunTavrec(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
 
-    CatchFileSizeLimit();
     TavrecApplication app(argc, argv);
     // The window hides into the tray: the last window closing must not end the
     // program. Closing the main window quits explicitly.
