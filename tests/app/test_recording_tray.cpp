@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
+#include <dirent.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -40,7 +42,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // BoolSection bits.
-constexpr uint32_t kVideo = 0x002, kMinimize = 0x004, kAutoAppend = 0x100;
+constexpr uint32_t kVideo = 0x002, kMinimize = 0x004, kShowEncoder = 0x040, kAutoAppend = 0x100;
 
 QApplication& App()
 {
@@ -333,6 +335,50 @@ TEST_F(DiskWatch, NoAfterAStopDuringTheQuestionStartsNothing)
     EXPECT_FALSE(DiskWatchOn());
     EXPECT_FALSE(TempRegistry::Exists(volume_ + "/clip1.avi"));
     EXPECT_EQ(Boxes().size(), 1u);
+    ExpectPlayable(file_);
+}
+
+// Encoding wizards started for `file`: processes of the remuxer beside this test
+// whose argument it is.
+std::vector<pid_t> WizardsFor(const std::string& file)
+{
+    std::vector<pid_t> found;
+    DIR* proc = opendir("/proc");
+    while (proc) {
+        dirent* entry = readdir(proc);
+        if (!entry)
+            break;
+        const pid_t pid = std::atoi(entry->d_name);
+        if (pid <= 0)
+            continue;
+        std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+        std::string program, argument;
+        std::getline(in, program, '\0');
+        std::getline(in, argument, '\0');
+        if (program == TAVREC_BINARY_DIR "/bin/remuxer" && argument == file)
+            found.push_back(pid);
+    }
+    if (proc)
+        closedir(proc);
+    return found;
+}
+
+// A stop made while the question is open is the one stop: Yes does not run the stop
+// action a second time (which would start the encoding wizard again).
+TEST_F(DiskWatch, YesAfterAStopDuringTheQuestionStopsOnlyOnce)
+{
+    if (!TempRegistry::Exists(TAVREC_BINARY_DIR "/bin/remuxer"))
+        GTEST_SKIP() << "the encoding wizard is not built";
+    RecordUntilAsked(kVideo | kShowEncoder, [this] {
+        Click("btnStopRecord");
+        return QMessageBox::Yes;
+    });
+    EXPECT_EQ(window_->State(), rsIdle);
+    WaitUntil([] { return false; }, 2s);
+    const std::vector<pid_t> wizards = WizardsFor(file_);
+    for (pid_t pid : wizards)
+        kill(pid, SIGTERM);
+    EXPECT_EQ(wizards.size(), 1u);
     ExpectPlayable(file_);
 }
 
