@@ -1,7 +1,5 @@
 // The recording actions behind the toolbar buttons. Each is reached only through
 // ToolButtonClick, which holds ClickGuard and updates the caption afterwards.
-#include <QCoreApplication>
-#include <QMessageBox>
 #include <QTimer>
 #include <QToolButton>
 
@@ -14,32 +12,10 @@
 #include "app/AccelerationControl.h"
 #include "app/ExternalTools.h"
 #include "app/OutputNaming.h"
+#include "app/RecordingBoxes.h"
 #include "app/Tavrecmain.h"
 
 namespace {
-
-// "Error", error icon, one button labelled Yes.
-void RecordingErrorBox(QWidget* owner, const QString& text)
-{
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Yes, owner);
-    box.exec();
-}
-
-// "Confirm", question icon, Yes and No.
-bool ConfirmBox(QWidget* owner, const QString& text)
-{
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text,
-                    QMessageBox::Yes | QMessageBox::No, owner);
-    return box.exec() == QMessageBox::Yes;
-}
-
-// The application title as caption, no icon, OK.
-void PlainBox(QWidget* owner, const QString& text)
-{
-    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok,
-                    owner);
-    box.exec();
-}
 
 QString LibraryError()
 {
@@ -135,6 +111,7 @@ void TfrmMain::SetRecordingButtons(bool recording)
         SetButtonVisible(button, recording);
     if (!tmrCheckDisk) {
         tmrCheckDisk = new QTimer(this);
+        tmrCheckDisk->setObjectName(QStringLiteral("tmrCheckDisk"));
         tmrCheckDisk->setInterval(1000);
         connect(tmrCheckDisk, &QTimer::timeout, this, &TfrmMain::CheckDiskTick);
     }

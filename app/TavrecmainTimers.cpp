@@ -1,9 +1,9 @@
 // tmrCheckDisk: the free space of the disk being recorded to, once a second.
-#include <QMessageBox>
 #include <QTimer>
 #include <QToolButton>
 
 #include "app/DiskSpace.h"
+#include "app/RecordingBoxes.h"
 #include "app/Tavrecmain.h"
 
 void TfrmMain::CheckDiskTick()
@@ -17,9 +17,7 @@ void TfrmMain::CheckDiskTick()
     if (InDrawMode())
         LeaveDrawMode();
     ToolButtonClick(btnPauseRecord);
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), QString::fromUtf8(kDiskFullQuestion),
-                    QMessageBox::Yes | QMessageBox::No, this);
-    const bool stop = box.exec() == QMessageBox::Yes;
+    const bool stop = ConfirmBox(this, QString::fromUtf8(kDiskFullQuestion));
     // The state may have moved while the box was open (a shortcut, a capture error).
     if (stop) {
         if (RecorderState_ == rsRecording || RecorderState_ == rsPaused)

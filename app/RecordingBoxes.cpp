@@ -1,0 +1,49 @@
+#include "app/RecordingBoxes.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QWidget>
+
+namespace {
+
+bool OnScreen(const QWidget* owner) { return owner && owner->isVisible() && !owner->isMinimized(); }
+
+QMessageBox::StandardButton RunBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                                   QMessageBox::StandardButtons buttons, QWidget* owner)
+{
+    const bool attached = OnScreen(owner);
+    QMessageBox box(icon, caption, text, buttons, attached ? owner : nullptr);
+    box.setTextFormat(Qt::PlainText);
+    if (!attached) {
+        box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+        if (screen) {
+            // Laid out first, so that its size is final; a moved dialog keeps its place.
+            box.adjustSize();
+            QRect frame(QPoint(), box.size());
+            frame.moveCenter(screen->availableGeometry().center());
+            box.move(frame.topLeft());
+        }
+    }
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+}  // namespace
+
+void RecordingErrorBox(QWidget* owner, const QString& text)
+{
+    RunBox(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Yes, owner);
+}
+
+bool ConfirmBox(QWidget* owner, const QString& text)
+{
+    return RunBox(QMessageBox::Question, QStringLiteral("Confirm"), text, QMessageBox::Yes | QMessageBox::No,
+                  owner) == QMessageBox::Yes;
+}
+
+void PlainBox(QWidget* owner, const QString& text)
+{
+    RunBox(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok, owner);
+}

@@ -1,0 +1,266 @@
+// links: tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_PrivateXServer
+// tavrec as a user runs it with "Minimize While Recording": the window goes into the
+// session's tray while recording and one click on the icon brings it back; a capture
+// error in the tray (a file size limit) shows its box in the middle of the screen and
+// then the window; on a display without a tray host the window stays on the screen.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/MediaProbe.h"
+#include "tests/support/PrivateXServer.h"
+#include "tests/support/TempRegistry.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::string kTavrec = TAVREC_BINARY_DIR "/bin/tavrec";
+
+std::string Shell(const std::string& command)
+{
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            out.append(buffer, n);
+        pclose(pipe);
+    }
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    for (auto end = Clock::now() + timeout; Clock::now() < end; std::this_thread::sleep_for(100ms))
+        if (done())
+            return true;
+    return done();
+}
+
+int Field(const std::string& xwininfo, const std::string& name)
+{
+    std::smatch m;
+    if (!std::regex_search(xwininfo, m, std::regex(name + ":\\s+(-?\\d+)")))
+        return -99999;
+    return std::stoi(m[1]);
+}
+
+// One tavrec process on `display` with its own settings, whose files may grow to
+// `fileSizeLimit` bytes (0: no limit).
+class Tavrec {
+public:
+    Tavrec(const TempRegistry& registry, const std::string& display, rlim_t fileSizeLimit = 0)
+        : x_("DISPLAY=" + display + " ")
+    {
+        const std::string runtime = registry.Dir() + "/run";
+        mkdir(runtime.c_str(), 0700);
+        pid_ = fork();
+        if (pid_ == 0) {
+            setenv("TAVREC_REGISTRY", registry.Path().c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+            setenv("DISPLAY", display.c_str(), 1);
+            if (fileSizeLimit) {
+                const rlimit limit{fileSizeLimit, fileSizeLimit};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            execl(kTavrec.c_str(), kTavrec.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~Tavrec()
+    {
+        if (Running()) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool Running()
+    {
+        if (ended_ || pid_ <= 0)
+            return false;
+        ended_ = waitpid(pid_, &status_, WNOHANG) == pid_;
+        return !ended_;
+    }
+    // Ends the program as a user's session would; true when it exits with 0.
+    bool Terminate()
+    {
+        kill(pid_, SIGTERM);
+        if (!WaitFor([&] { return !Running(); }, 60s))
+            return false;
+        return WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
+    }
+    std::string X(const std::string& command) const { return Shell(x_ + command + " 2>/dev/null"); }
+    // The visible window of the process whose title matches `title`.
+    std::string Visible(const std::string& title) const
+    {
+        const std::string ids = X("xdotool search --onlyvisible --pid " + std::to_string(pid_));
+        for (size_t at = 0; at < ids.size();) {
+            const size_t end = std::min(ids.find('\n', at), ids.size());
+            const std::string id = ids.substr(at, end - at);
+            if (std::regex_match(X("xdotool getwindowname " + id), std::regex(title)))
+                return id;
+            at = end + 1;
+        }
+        return {};
+    }
+    std::string Title(const std::string& window) const { return X("xdotool getwindowname " + window); }
+    // Clicks the toolbar button at `x` of the main window.
+    void ClickButton(const std::string& window, int x) const
+    {
+        X("xdotool mousemove --window " + window + " " + std::to_string(x) + " 15 click 1");
+    }
+
+private:
+    std::string x_;
+    pid_t pid_ = -1;
+    int status_ = 0;
+    bool ended_ = false;
+};
+
+constexpr int kStartButton = 16, kStopButton = 48;
+
+// Video only, the whole screen at 5 frames per second into `file`, minimising
+// while recording.
+void Configure(const TempRegistry& registry, const std::string& file, const char* codec)
+{
+    registry.SetText(std::string("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KELDAN\\TAVREC]\r\n") +
+                     "\"BoolSection\"=hex:06,00,00,00\r\n\"CaptureSize\"=hex:01,00,00,00\r\n"
+                     "\"FPS\"=hex:05,00,00,00\r\n\"SavedFile\"=\"" + file + "\"\r\n\"VCMDevice\"=\"" + codec + "\"\r\n");
+}
+
+struct Place {
+    std::string id;
+    int x = 0, y = 0;  // root coordinates of the top-left corner
+};
+
+// The program's icon docked in the session's tray host, if there is one.
+Place TrayIconWindow()
+{
+    const std::string tree = Shell("xwininfo -root -tree 2>/dev/null");
+    std::smatch m;
+    if (!std::regex_search(tree, m, std::regex(R"((0x[0-9a-f]+) "Tavrec": \("tavrec" "Tavrec"\)\s+22x22\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))")))
+        return {};
+    return {m[1], std::stoi(m[2]), std::stoi(m[3])};
+}
+
+bool TrayHostRunning() { return Shell("xwininfo -root -tree 2>/dev/null").find("(\"panel\" \"trayer\")") != std::string::npos; }
+
+TEST(TrayProgram, RecordingHidesTheWindowIntoTheTrayAndOneClickOnTheIconRestoresIt)
+{
+    if (!TrayHostRunning())
+        GTEST_SKIP() << "the session has no tray host";
+    TempRegistry registry;
+    testkit::TempDir dir;
+    Configure(registry, dir.File("clip.avi"), "MJPEG (Motion JPEG)");
+    Tavrec tavrec(registry, std::getenv("DISPLAY"));
+    std::string main;
+    ASSERT_TRUE(WaitFor([&] { return !(main = tavrec.Visible("Tavrec!")).empty(); }, 30s));
+    std::this_thread::sleep_for(500ms);
+
+    tavrec.ClickButton(main, kStartButton);
+    Place icon;
+    ASSERT_TRUE(WaitFor([&] { return !(icon = TrayIconWindow()).id.empty(); }, 60s)) << "no icon in the tray";
+    EXPECT_TRUE(WaitFor([&] { return tavrec.Visible("Tavrec!.*").empty(); }, 5s)) << "window still shown";
+    // The window hides before the library starts; the caption follows once it runs.
+    ASSERT_TRUE(WaitFor([&] { return tavrec.Title(main) == "Tavrec! [RECORDING]"; }, 60s)) << tavrec.Title(main);
+    EXPECT_TRUE(tavrec.Visible("Tavrec!.*").empty()) << "window shown again while recording";
+
+    // Many tray hosts deliver no double click: one click is enough.
+    Shell("xdotool mousemove --sync " + std::to_string(icon.x + 11) + " " + std::to_string(icon.y + 11) + " click 1");
+    ASSERT_TRUE(WaitFor([&] { return !tavrec.Visible("Tavrec! \\[RECORDING\\]").empty(); }, 10s))
+        << "the click on the icon did not restore the window";
+    EXPECT_TRUE(WaitFor([&] { return TrayIconWindow().id.empty(); }, 5s)) << "the icon stayed in the tray";
+
+    std::this_thread::sleep_for(500ms);
+    tavrec.ClickButton(main, kStopButton);
+    EXPECT_TRUE(WaitFor([&] { return tavrec.Title(main) == "Tavrec!"; }, 60s)) << tavrec.Title(main);
+    EXPECT_FALSE(tavrec.Visible("Tavrec!").empty());
+    EXPECT_TRUE(tavrec.Terminate());
+    const auto streams = testkit::ProbeStreams(dir.File("clip.avi"));
+    ASSERT_FALSE(streams.empty());
+    EXPECT_EQ(streams[0].at("codec_type"), "video");
+}
+
+// The first uncompressed frame of the whole screen is larger than the program may
+// write: the library stops with an error while the window is in the tray.
+TEST(TrayProgram, CaptureErrorInTheTrayShowsItsBoxInTheMiddleOfTheScreenThenTheWindow)
+{
+    if (!TrayHostRunning())
+        GTEST_SKIP() << "the session has no tray host";
+    TempRegistry registry;
+    testkit::TempDir dir;
+    Configure(registry, dir.File("clip.avi"), "");
+    Tavrec tavrec(registry, std::getenv("DISPLAY"), 2u << 20);
+    std::string main;
+    ASSERT_TRUE(WaitFor([&] { return !(main = tavrec.Visible("Tavrec!")).empty(); }, 30s));
+    std::this_thread::sleep_for(500ms);
+    tavrec.ClickButton(main, kStartButton);
+
+    std::string box;
+    ASSERT_TRUE(WaitFor([&] { return !(box = tavrec.Visible("Error")).empty() || !tavrec.Running(); }, 30s));
+    ASSERT_TRUE(tavrec.Running()) << "the program ended at the file size limit";
+    ASSERT_FALSE(box.empty()) << "no error box";
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(tavrec.Visible("Tavrec!.*").empty()) << "the window left the tray before the box";
+    const std::string info = Shell("xwininfo -id " + box);
+    const std::string screen = Shell("xdotool getdisplaygeometry");
+    int width = 0, height = 0;
+    ASSERT_EQ(std::sscanf(screen.c_str(), "%d %d", &width, &height), 2);
+    const int cx = Field(info, "Absolute upper-left X") + Field(info, "Width") / 2;
+    const int cy = Field(info, "Absolute upper-left Y") + Field(info, "Height") / 2;
+    EXPECT_NEAR(cx, width / 2, 40);
+    EXPECT_NEAR(cy, height / 2, 40);
+    EXPECT_NE(Shell("xprop -id " + box + " _NET_WM_STATE").find("_NET_WM_STATE_ABOVE"), std::string::npos);
+
+    // Every error box answered (Yes is the only button), then the window is back.
+    ASSERT_TRUE(WaitFor([&] {
+        if (std::string next = tavrec.Visible("Error"); !next.empty())
+            Shell("xdotool windowactivate --sync " + next + " key Return 2>/dev/null");
+        return !tavrec.Visible("Tavrec!").empty() || !tavrec.Running();
+    }, 30s));
+    // Closing the last shown box while the window was hidden does not end the program.
+    ASSERT_TRUE(tavrec.Running());
+    EXPECT_EQ(tavrec.Title(main), "Tavrec!");
+    EXPECT_TRUE(TrayIconWindow().id.empty());
+    EXPECT_TRUE(tavrec.Terminate());
+    EXPECT_FALSE(testkit::ProbeStreams(dir.File("clip.avi")).empty()) << "the cut file does not read";
+}
+
+TEST(TrayProgram, WithoutATrayHostTheWindowStaysOnTheScreenWhileRecording)
+{
+    testkit::PrivateXServer server("800x600x24");
+    ASSERT_TRUE(server.Running());
+    TempRegistry registry;
+    testkit::TempDir dir;
+    Configure(registry, dir.File("clip.avi"), "MJPEG (Motion JPEG)");
+    Tavrec tavrec(registry, server.Display());
+    std::string main;
+    ASSERT_TRUE(WaitFor([&] { return !(main = tavrec.Visible("Tavrec!")).empty(); }, 30s));
+    std::this_thread::sleep_for(500ms);
+    tavrec.ClickButton(main, kStartButton);
+    ASSERT_TRUE(WaitFor([&] { return tavrec.Title(main) == "Tavrec! [RECORDING]"; }, 60s)) << tavrec.Title(main);
+    std::this_thread::sleep_for(1s);
+    EXPECT_FALSE(tavrec.Visible("Tavrec! \\[RECORDING\\]").empty()) << "the window vanished";
+    tavrec.ClickButton(main, kStopButton);
+    EXPECT_TRUE(WaitFor([&] { return tavrec.Title(main) == "Tavrec!"; }, 60s));
+    EXPECT_TRUE(tavrec.Terminate());
+}
+
+}  // namespace
