@@ -6,6 +6,10 @@
 // what reaches the file, and the check marks of the three tool menus.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <QApplication>
 #include <QMenu>
 #include <QTimer>
@@ -21,11 +25,14 @@
 #include <thread>
 
 #include "annotate/FreehandDrawing.h"
+#include "annotate/ScreenDrawing.h"
 #include "app/DrawingScreen.h"
 #include "app/Tavrecmain.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/TempRegistry.h"
 #include "tests/support/TestWindow.h"
+
+extern char** environ;
 
 namespace {
 
@@ -291,6 +298,97 @@ TEST_F(MainWindowDrawing, DrawModeDuringARecordingFromClearToTheMenu)
     EXPECT_TRUE(firstLineSeen);
     ASSERT_NE(firstWithSecond, nullptr);
     EXPECT_EQ(at(*firstWithSecond, 100, 50), Picture(100, 50)) << "the cleared line is gone from the recording";
+}
+
+// Under a compositing manager lines on the root window are not seen: the highlight
+// is a cyan window of its own and the pen draws on a transparent canvas window, both
+// shown on the screen by the compositor, and the stroke is in the file.
+TEST_F(MainWindowDrawing, UnderACompositorHighlightAndStrokeAreSeenAndRecorded)
+{
+    if (std::system("command -v xcompmgr >/dev/null") != 0)
+        GTEST_SKIP() << "xcompmgr is not installed";
+    Build(false);
+    char name[] = "xcompmgr";
+    char* argv[] = {name, nullptr};
+    pid_t compositor = 0;
+    ASSERT_EQ(posix_spawnp(&compositor, "xcompmgr", nullptr, nullptr, argv, environ), 0);
+    struct Stop {
+        pid_t pid;
+        ~Stop()
+        {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    } stop{compositor};
+    RootReader x;
+    {
+        auto* atom = xcb_intern_atom_reply(x.Get(), xcb_intern_atom(x.Get(), 0, 13, "_NET_WM_CM_S0"), nullptr);
+        ASSERT_TRUE(atom);
+        const xcb_atom_t selection = atom->atom;
+        std::free(atom);
+        bool owned = false;
+        for (int i = 0; i < 200 && !owned; ++i) {
+            auto* owner = xcb_get_selection_owner_reply(x.Get(), xcb_get_selection_owner(x.Get(), selection), nullptr);
+            owned = owner && owner->owner != XCB_NONE;
+            std::free(owner);
+            if (!owned)
+                std::this_thread::sleep_for(50ms);
+        }
+        ASSERT_TRUE(owned) << "xcompmgr took no compositing manager selection";
+    }
+    Process(500ms);
+
+    // The pick: a shaped override-redirect window in cyan over the window's frame.
+    xcb_window_t highlight = 0;
+    uint32_t highlightPixel = 0;
+    QTimer::singleShot(1500ms, window_.get(), [&] {
+        if (annotate::ScreenDrawing* screen = DrawingScreen())
+            highlight = screen->Highlight().HighlightWindowOf(target_->Id());
+        highlightPixel = x.At(kLeft + 2, kTop + 100);
+    });
+    std::thread mouse([] {
+        std::this_thread::sleep_for(700ms);
+        Sh("xdotool mousemove " + std::to_string(kLeft + 100) + " " + std::to_string(kTop + 100) +
+           " sleep 1.2 click 1");
+    });
+    window_->ToolButtonClick(Button("btnStartRecord"));
+    mouse.join();
+    ASSERT_EQ(window_->State(), rsRecording);
+    ASSERT_NE(highlight, 0u);
+    EXPECT_EQ(highlightPixel, 0x00FFFFu);
+
+    // The stroke: on the canvas window, seen on the screen, and recorded.
+    Button("btnSwitchMode")->click();
+    ASSERT_TRUE(window_->InDrawMode());
+    Process(500ms);
+    const int y = kTop + 80;
+    WhileProcessing([&] { Stroke({{kLeft + 20, y}, {kLeft + 150, y}, {kLeft + 290, y}}); });
+    annotate::ScreenDrawing* screen = DrawingScreen();
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(screen->Path(), annotate::DrawPath::CompositorCanvas);
+    ASSERT_NE(screen->CanvasWindow(), 0u);
+    auto* attributes =
+        xcb_get_window_attributes_reply(x.Get(), xcb_get_window_attributes(x.Get(), screen->CanvasWindow()), nullptr);
+    ASSERT_TRUE(attributes);
+    EXPECT_TRUE(attributes->override_redirect);
+    std::free(attributes);
+    auto* geometry = xcb_get_geometry_reply(x.Get(), xcb_get_geometry(x.Get(), screen->CanvasWindow()), nullptr);
+    ASSERT_TRUE(geometry);
+    EXPECT_EQ(geometry->depth, 32);
+    std::free(geometry);
+    Process(600ms);
+    EXPECT_EQ(x.At(kLeft + 100, y), 0x00FF00u) << "the compositor shows the canvas";
+    EXPECT_EQ(x.At(kLeft + 100, y + 20), Picture(100, 100)) << "transparent beside the line";
+    Process(800ms);
+    window_->ToolButtonClick(Button("btnStopRecord"));
+    ASSERT_EQ(window_->State(), rsIdle);
+    EXPECT_EQ(screen->CanvasWindow(), 0u) << "the canvas goes with the recording";
+
+    const auto frames = testkit::DecodeVideo(file_, "bgr0", kW, kH, 4);
+    ASSERT_GE(frames.size(), 10u);
+    uint32_t v;
+    std::memcpy(&v, &frames.back()[(size_t(80) * kW + 100) * 4], 4);
+    EXPECT_EQ(v & 0xFFFFFF, 0x00FF00u);
 }
 
 TEST_F(MainWindowDrawing, ToolMenusSetPenAndEraserWithCheckMarksOfTheirOwn)
