@@ -9,15 +9,11 @@
 
 namespace annotate {
 
-std::unique_ptr<ScreenDrawing> ScreenDrawing::Create(xcb_connection_t* connection, int screenNumber,
-                                                     std::string* error)
+std::unique_ptr<ScreenDrawing> ScreenDrawing::Create(std::string* error)
 {
-    auto x = connection ? XConnection::Borrow(connection, screenNumber) : XConnection::Open(error);
-    if (!x) {
-        if (error && error->empty())
-            *error = "the X connection is not usable";
+    auto x = XConnection::Open(error);
+    if (!x)
         return nullptr;
-    }
     return std::unique_ptr<ScreenDrawing>(new ScreenDrawing(std::move(x)));
 }
 
@@ -42,14 +38,7 @@ DrawPath ScreenDrawing::DetectPath()
     return path_;
 }
 
-int ScreenDrawing::FrameBitsPerPixel() const
-{
-    const xcb_setup_t* setup = xcb_get_setup(x_->Get());
-    for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f))
-        if (f.data->depth == x_->Screen()->root_depth)
-            return f.data->bits_per_pixel;
-    return 32;
-}
+int ScreenDrawing::FrameBitsPerPixel() const { return x_->Display().RootBitsPerPixel(); }
 
 bool ScreenDrawing::DrawPen(Point last, Point p, int32_t penSize, ColorRef color, const RectL& captureRect)
 {
@@ -177,14 +166,12 @@ bool ScreenDrawing::WindowRect(xcb_window_t window, RectL* rect) { return GetWin
 
 bool ScreenDrawing::QueryPointer(Point* p)
 {
-    std::string error;
-    auto reply = platform::XcbReply(x_->Get(), xcb_query_pointer(x_->Get(), x_->Root()), xcb_query_pointer_reply,
-                                    "QueryPointer", &error);
-    if (!reply) {
-        x_->SetError(error);
+    int px = 0, py = 0;
+    if (!x_->Display().QueryPointer(&px, &py)) {
+        x_->SetError(x_->Display().LastError());
         return false;
     }
-    *p = Point{reply->root_x, reply->root_y};
+    *p = Point{px, py};
     return true;
 }
 

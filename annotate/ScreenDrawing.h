@@ -1,8 +1,7 @@
 // The screen side of drawing while recording, for the program's UI thread: pen
 // segments on the screen (the root window, or the canvas window on a compositing
 // desktop), the eraser's restoring of what is beneath, the whole-screen repaint,
-// the pick highlight and window rectangles. Owns its XCB connection, or uses one
-// passed in.
+// the pick highlight and window rectangles. Owns its XCB connection.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -26,9 +25,8 @@ class FreehandDrawing;
 
 class ScreenDrawing {
 public:
-    // connection null: opens one from $DISPLAY. Null with *error on failure.
-    static std::unique_ptr<ScreenDrawing> Create(xcb_connection_t* connection = nullptr, int screenNumber = 0,
-                                                 std::string* error = nullptr);
+    // Opens a connection of its own from $DISPLAY. Null with *error on failure.
+    static std::unique_ptr<ScreenDrawing> Create(std::string* error = nullptr);
 
     DrawPath Path() const { return path_; }
     // Looks again whether a compositing manager runs (one may have started or ended

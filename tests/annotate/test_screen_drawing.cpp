@@ -51,7 +51,7 @@ std::unique_ptr<TestWindow> MakeWindow(int x, int y)
 std::unique_ptr<ScreenDrawing> MakeScreen()
 {
     std::string error;
-    auto screen = ScreenDrawing::Create(nullptr, 0, &error);
+    auto screen = ScreenDrawing::Create(&error);
     EXPECT_TRUE(screen) << error;
     return screen;
 }
