@@ -35,20 +35,25 @@ void DrawOverlay::Clear()
     mask_.Fill(kMaskClear);
 }
 
-bool DrawOverlay::AddTo(FrameSurface& frame, const RectL& area) const
+bool DrawOverlay::AddTo(FrameSurface& frame, const RectL& area, Point origin) const
 {
     if (!frame.Pixels || frame.BitsPerPixel != bitsPerPixel_ || frame.Stride <= 0)
         return false;
     const int bytes = colour_.BytesPerPixel();
     if (static_cast<int64_t>(frame.Width) * bytes > frame.Stride)
         return false;
-    const RectL r = ClipTo(area, std::min(frame.Width, Width()), std::min(frame.Height, Height()));
+    // Overlay coordinates inside both the overlay and the frame.
+    const RectL inFrame{origin.x, origin.y, origin.x + frame.Width, origin.y + frame.Height};
+    RectL r = ClipTo(area, Width(), Height());
+    r = RectL{std::max(r.left, inFrame.left), std::max(r.top, inFrame.top), std::min(r.right, inFrame.right),
+              std::min(r.bottom, inFrame.bottom)};
     if (IsEmpty(r))
         return false;
     for (int32_t y = r.top; y < r.bottom; ++y) {
         const uint8_t* mask = mask_.Row(y) + r.left;
         const uint8_t* colour = colour_.Row(y) + static_cast<size_t>(r.left) * bytes;
-        uint8_t* out = frame.Pixels + static_cast<size_t>(y) * frame.Stride + static_cast<size_t>(r.left) * bytes;
+        uint8_t* out = frame.Pixels + static_cast<size_t>(y - origin.y) * frame.Stride +
+                       static_cast<size_t>(r.left - origin.x) * bytes;
         const size_t count = static_cast<size_t>(r.right - r.left);
         for (size_t i = 0; i < count; ++i) {
             const uint8_t m = mask[i];

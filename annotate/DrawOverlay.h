@@ -34,7 +34,9 @@ public:
     // Adds the drawing inside area to the frame (AND mask, OR colour). The area is
     // clipped to the smaller of frame and overlay; a frame of another pixel format
     // is left alone. Returns false when nothing could be added.
-    bool AddTo(FrameSurface& frame, const RectL& area) const;
+    bool AddTo(FrameSurface& frame, const RectL& area) const { return AddTo(frame, area, Point{0, 0}); }
+    // The same onto a frame whose pixel (0, 0) shows overlay point origin.
+    bool AddTo(FrameSurface& frame, const RectL& area, Point origin) const;
 
     const PixelLayer& ColourLayer() const { return colour_; }
     const PixelLayer& MaskLayer() const { return mask_; }

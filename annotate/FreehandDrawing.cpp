@@ -90,8 +90,13 @@ void FreehandDrawing::ClearDrawing()
 
 void FreehandDrawing::OverlayFrame(FrameSurface* frame, int32_t width, int32_t height, bool* refreshFrame)
 {
-    const bool grabbed = *refreshFrame;
-    {
+    // Without fast drawing every frame is grabbed and shows the lines as they stand
+    // on the screen (a window that repaints over a line removes it from the
+    // recording too).
+    if (!UseFastDraw.load())
+        return;
+    if (!*refreshFrame) {
+        // The kept frame already holds everything drawn before: add the new lines.
         std::lock_guard lock(DrawLock);
         if (!overlay_ || !frame) {
             *refreshFrame = true;
@@ -100,20 +105,9 @@ void FreehandDrawing::OverlayFrame(FrameSurface* frame, int32_t width, int32_t h
         FrameSurface target = *frame;
         target.Width = std::min(width, frame->Width);
         target.Height = std::min(height, frame->Height);
-        if (grabbed) {
-            // A fresh grab: the whole drawing goes onto it, so lines that a window
-            // painted over on the screen (or that live in a compositor's canvas)
-            // are still recorded.
-            overlay_->AddTo(target, drawnArea_);
-            DirtyRect = EmptyRect();
-        } else {
-            // The kept frame already holds everything drawn before: add the new lines.
-            overlay_->AddTo(target, DirtyRect);
-            DirtyRect = EmptyRect();
-        }
+        overlay_->AddTo(target, DirtyRect);
+        DirtyRect = EmptyRect();
     }
-    if (!UseFastDraw.load())
-        return;  // every frame is grabbed
     // The next frame: kept while drawing and no refresh is asked for, else grabbed.
     // exchange() so a refresh asked for meanwhile is never lost.
     const bool pending = RefreshPending.exchange(false);
@@ -123,6 +117,18 @@ void FreehandDrawing::OverlayFrame(FrameSurface* frame, int32_t width, int32_t h
 }
 
 OnFrameMethod FreehandDrawing::OnFrame() { return OnFrameMethod{&OverlayFrameHook, this}; }
+
+RectL FreehandDrawing::DrawnArea()
+{
+    std::lock_guard lock(DrawLock);
+    return drawnArea_;
+}
+
+bool FreehandDrawing::AddDrawingTo(FrameSurface& target, Point origin)
+{
+    std::lock_guard lock(DrawLock);
+    return overlay_ && overlay_->AddTo(target, drawnArea_, origin);
+}
 
 RectL FreehandDrawing::DirtyRectNow()
 {

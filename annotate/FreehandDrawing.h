@@ -58,6 +58,12 @@ public:
     // The OnFrame method for CaptureContext, with this object.
     OnFrameMethod OnFrame();
 
+    // Everything drawn with the pen since the last clear, in overlay coordinates.
+    RectL DrawnArea();
+    // Adds the whole drawing to target, whose pixel (0, 0) shows overlay point origin
+    // (the screen's pixels when the drawing is painted back onto it).
+    bool AddDrawingTo(FrameSurface& target, Point origin);
+
     // Union of pen segments not yet added to a kept frame (a copy, under DrawLock).
     RectL DirtyRectNow();
     // Copies of a layer pixel, for checking the drawing (under DrawLock).

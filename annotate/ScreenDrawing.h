@@ -1,8 +1,7 @@
 // The screen side of drawing while recording, for the program's UI thread: pen
 // segments on the screen (the root window, or the canvas window on a compositing
 // desktop), the eraser's restoring of what is beneath, the whole-screen repaint,
-// the pick highlight and window rectangles. Owns its XCB connection, or uses one
-// passed in.
+// the pick highlight and window rectangles. Owns its XCB connection.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -22,13 +21,17 @@
 
 namespace annotate {
 
+class FreehandDrawing;
+
 class ScreenDrawing {
 public:
-    // connection null: opens one from $DISPLAY. Null with *error on failure.
-    static std::unique_ptr<ScreenDrawing> Create(xcb_connection_t* connection = nullptr, int screenNumber = 0,
-                                                 std::string* error = nullptr);
+    // Opens a connection of its own from $DISPLAY. Null with *error on failure.
+    static std::unique_ptr<ScreenDrawing> Create(std::string* error = nullptr);
 
     DrawPath Path() const { return path_; }
+    // Looks again whether a compositing manager runs (one may have started or ended
+    // since); on a change the highlight and the canvas follow the new path.
+    DrawPath DetectPath();
     std::string PathText() const { return DrawPathText(path_); }
     // Bits per pixel of the screen's frames (the root depth's pixmap format).
     int FrameBitsPerPixel() const;
@@ -42,12 +45,15 @@ public:
     // Repaints the whole screen and empties the canvas. Call
     // FreehandDrawing::RequestRefresh again after RefreshAgainAfter.
     RepaintResult RepaintWholeScreen();
+    // Paints the drawing back onto the screen (root window or canvas) with the same
+    // AND/OR pair that adds it to frames, over the area drawn since the last clear.
+    bool RedrawDrawing(FreehandDrawing& drawing, const RectL& captureRect);
     // Takes the canvas away (end of a recording).
     void EndDrawing() { canvas_.reset(); }
     xcb_window_t CanvasWindow() const { return canvas_ ? canvas_->Id() : 0; }
 
-    bool ToggleWindowHighlight(xcb_window_t window) { return highlight_.ToggleWindowHighlight(window); }
-    const WindowHighlight& Highlight() const { return highlight_; }
+    bool ToggleWindowHighlight(xcb_window_t window) { return highlight_->ToggleWindowHighlight(window); }
+    const WindowHighlight& Highlight() const { return *highlight_; }
     bool WindowRect(xcb_window_t window, RectL* rect);
     bool QueryPointer(Point* p);
 
@@ -56,12 +62,14 @@ public:
 
 private:
     explicit ScreenDrawing(std::unique_ptr<XConnection> x);
+    bool EnsureCanvas(const RectL& captureRect);
+    bool PutImage(xcb_drawable_t target, uint8_t depth, const RectL& at, const uint8_t* pixels, size_t stride);
 
     std::unique_ptr<XConnection> x_;
     DrawPath path_;
     ScreenColour colour_;
     RootPen rootPen_;
-    WindowHighlight highlight_;
+    std::unique_ptr<WindowHighlight> highlight_;
     std::unique_ptr<StrokeCanvas> canvas_;
 };
 

@@ -1,6 +1,6 @@
-// The XCB connection the screen side draws with: one of its own (opened from
-// $DISPLAY) or one the caller passes in and keeps. UI thread only. Every failed
-// request is kept as text with the X error's fields (LastError).
+// The XCB connection the screen side draws with: a platform::XDisplay of its own
+// (opened from $DISPLAY), with the checked requests the drawing code needs. UI thread
+// only. Every failed request is kept as text with the X error's fields (LastError).
 #pragma once
 
 #include <xcb/xcb.h>
@@ -8,22 +8,22 @@
 #include <memory>
 #include <string>
 
+#include "platform/XDisplay.h"
+
 namespace annotate {
 
 class XConnection {
 public:
     // Null when no X server answers; *error says why.
     static std::unique_ptr<XConnection> Open(std::string* error = nullptr);
-    // Uses connection (not closed here) and its screen number.
-    static std::unique_ptr<XConnection> Borrow(xcb_connection_t* connection, int screenNumber);
-    ~XConnection();
     XConnection(const XConnection&) = delete;
     XConnection& operator=(const XConnection&) = delete;
 
-    xcb_connection_t* Get() const { return connection_; }
+    xcb_connection_t* Get() const { return display_->Connection(); }
     xcb_screen_t* Screen() const { return screen_; }
-    xcb_window_t Root() const { return screen_->root; }
+    xcb_window_t Root() const { return display_->Root(); }
     int ScreenNumber() const { return screenNumber_; }
+    platform::XDisplay& Display() const { return *display_; }
 
     // Waits for a checked request; false and LastError on an X error.
     bool Check(xcb_void_cookie_t cookie, const char* what);
@@ -35,12 +35,11 @@ public:
     const std::string& LastError() const { return lastError_; }
 
 private:
-    XConnection(xcb_connection_t* connection, int screenNumber, bool owned);
+    explicit XConnection(std::unique_ptr<platform::XDisplay> display);
 
-    xcb_connection_t* connection_;
+    std::unique_ptr<platform::XDisplay> display_;
     xcb_screen_t* screen_ = nullptr;
-    int screenNumber_;
-    bool owned_;
+    int screenNumber_ = 0;
     std::string lastError_;
 };
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "annotate/FreehandDrawing.h"
 #include "app/AppMessage.h"
 #include "app/ErrorBox.h"
 #include "app/ToolbarStyle.h"
@@ -30,6 +31,7 @@ TfrmMain::TfrmMain(QWidget* owner)
     setAutoFillBackground(true);
 
     RecorderState_ = rsIdle;
+    drawing_ = std::make_unique<annotate::FreehandDrawing>();
     // Installed before anything else so that no posted message passes unseen.
     appMessage_ = std::make_unique<AppMessageFilter>(*this);
 
@@ -55,8 +57,6 @@ TfrmMain::TfrmMain(QWidget* owner)
     settings_.Hotkeys[HotkeyStopRecord].Target = btnStopRecord;
     UnregisterHotkeys();
     RegisterHotkeys();
-
-    drawLock_ = std::make_unique<std::mutex>();
 
     FitWindowToToolbar();
     // The stored values are the frame's position, which pos() gives back at exit.
@@ -155,14 +155,8 @@ void TfrmMain::FormDestroy()
             ToolButtonClick(btnStopRecord);
         windowValues_.WindowLeft = pos().x();
         windowValues_.WindowTop = pos().y();
-        try {
-            SaveSettings(settings_, windowValues_);
-        } catch (...) {
-            drawLock_.reset();
-            throw;
-        }
+        SaveSettings(settings_, windowValues_);
     }
-    drawLock_.reset();
 }
 
 void TfrmMain::UpdateCaption()

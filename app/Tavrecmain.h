@@ -58,8 +58,9 @@ public:
     void FitWindowToToolbar();
     // Puts the window back on top after a message box; a hidden window stays hidden.
     void ReassertTopmost();
-    // Saves the settings (only if they were loaded completely) and releases DrawLock.
-    // Runs once; the destructor runs it if nobody did before.
+    // Stops a running recording and saves the settings (only if they were loaded
+    // completely). Runs once; the destructor runs it if nobody did before. DrawLock
+    // goes with the window.
     void FormDestroy();
     // Shows or hides a toolbar button (the separator included) at once.
     void SetButtonVisible(QWidget* button, bool visible);
@@ -94,7 +95,9 @@ public:
     RecorderSettings& Settings() { return settings_; }
     MainWindowValues& WindowValues() { return windowValues_; }
     RecorderState State() const { return RecorderState_; }
-    std::mutex& DrawLock() { return *drawLock_; }
+    // The one lock of the drawing overlay: the UI thread's stroke steps and clears and
+    // the video thread's OverlayFrame take it.
+    std::mutex& DrawLock();
     bool WasShown() const { return shownOnce_; }
     QToolBar* Toolbar() const { return tlbMain; }
 
@@ -108,7 +111,8 @@ public:
     void LeaveDrawMode();
     void ClearDrawing();
     OnFrameMethod DrawingOnFrame();
-    // Shortcuts 3 to 5: enter/quit draw mode, clear the drawing, redraw.
+    // Shortcuts 3 to 5: enter/quit draw mode, clear the drawing, paint the drawing
+    // back onto the screen.
     void DrawingHotkey(int hotkey);
     annotate::FreehandDrawing& Drawing();
     bool InDrawMode() const;
@@ -185,9 +189,9 @@ private:
     bool ClickGuard = false;
     bool shownOnce_ = false;
 
-    std::unique_ptr<std::mutex> drawLock_;
     // --- drawing
-    std::shared_ptr<annotate::FreehandDrawing> drawing_;  // made on first use
+    // The overlay, its flags and DrawLock; made with the window, gone with it.
+    std::unique_ptr<annotate::FreehandDrawing> drawing_;
     uint32_t CaptureWindow = 0;
     uint32_t PressWindow = 0;
     int32_t LastPointX = 0, LastPointY = 0;

@@ -7,6 +7,8 @@
 
 #include <xcb/xcb.h>
 
+#include <cstdio>
+
 #include "annotate/FreehandDrawing.h"
 #include "annotate/ScreenDrawing.h"
 #include "annotate/StrokeStep.h"
@@ -53,13 +55,11 @@ void RepaintWholeScreen() {
         QTimer::singleShot(result.RefreshAgainAfter, frmMain, [drawing] { drawing->RequestRefresh(); });
 }
 
-annotate::FreehandDrawing& TfrmMain::Drawing() {
-    if (!drawing_)
-        drawing_ = std::make_shared<annotate::FreehandDrawing>();
-    return *drawing_;
-}
+annotate::FreehandDrawing& TfrmMain::Drawing() { return *drawing_; }
 
-bool TfrmMain::InDrawMode() const { return drawing_ && drawing_->DrawMode.load(); }
+std::mutex& TfrmMain::DrawLock() { return drawing_->DrawLock; }
+
+bool TfrmMain::InDrawMode() const { return drawing_->DrawMode.load(); }
 
 void TfrmMain::CreateDrawOverlay(uint32_t window) {
     CaptureWindow = window;
@@ -67,6 +67,8 @@ void TfrmMain::CreateDrawOverlay(uint32_t window) {
     RectL rect{};
     int bpp = 32;
     if (screen) {
+        // A compositing manager may have started or ended since the last recording.
+        screen->DetectPath();
         screen->WindowRect(window, &rect);
         bpp = screen->FrameBitsPerPixel();
     }
@@ -78,12 +80,18 @@ void TfrmMain::ReleaseDrawOverlay() {
     Drawing().ReleaseDrawOverlay();
     if (annotate::ScreenDrawing* screen = DrawingScreen())
         screen->EndDrawing();
+    // The lines still on the screen go with the repaint.
+    RepaintWholeScreen();
 }
 
 void TfrmMain::EnterDrawMode() {
     if (Drawing().DrawMode.load() || !IsRecordingState(RecorderState_))
         return;
     Drawing().DrawMode.store(true);
+    // Where the lines go depends on the desktop; say which, as that decides whether
+    // they can be seen at all.
+    if (annotate::ScreenDrawing* screen = DrawingScreen())
+        std::fprintf(stderr, "tavrec: %s\n", screen->PathText().c_str());
     SetDrawHook(1, static_cast<uint32_t>(winId()), 0, HM_MOVE, HM_PRESS, HM_EXTRA, HM_MENU,
                 HM_RELEASE_ACK, HM_RELEASE, 1);
     if (btnSwitchMode && !btnSwitchMode->isChecked())
@@ -146,7 +154,8 @@ void TfrmMain::DrawingCommand(QToolButton* sender) {
     }
 }
 
-// Shortcuts 3 to 5: enter/quit draw mode, clear the drawing, redraw.
+// Shortcuts 3 to 5: enter/quit draw mode, clear the drawing, paint the drawing back
+// onto the screen (after something repainted over the lines).
 void TfrmMain::DrawingHotkey(int hotkey) {
     if (hotkey == 3) {
         if (Drawing().DrawMode.load()) {
@@ -159,8 +168,12 @@ void TfrmMain::DrawingHotkey(int hotkey) {
         if (IsRecordingState(RecorderState_))
             ClearDrawing();
         RepaintWholeScreen();
+    } else if (hotkey == 5) {
+        annotate::ScreenDrawing* screen = DrawingScreen();
+        RectL rect{};
+        if (IsRecordingState(RecorderState_) && screen && screen->WindowRect(CaptureWindow, &rect))
+            screen->RedrawDrawing(Drawing(), rect);
     }
-    // 5: consumed, nothing to do.
 }
 
 // Tells the draw hook's window that the release has been seen.

@@ -25,6 +25,8 @@ uint32_t TfrmMain::PickCaptureWindow(int32_t mode) {
     if (mode != 2 || pickLoop_)
         return 0;
 
+    // A compositing manager may have started or ended: the highlight differs then.
+    screen->DetectPath();
     RecorderState_ = rsPicking;
     PickedWindow = 0;
     pickDone_ = false;
@@ -70,9 +72,9 @@ void TfrmMain::OnPickMessage(const PostedMessage& message) {
             highlighted_ = window;
         break;
     case HM_PRESS:
-        // Only a window that is still there.
-        if (WindowExists(*screen, window))
-            finish(window);
+        // Confirms the window under the pointer, if it is still there; a press on the
+        // bare desktop (or a window gone meanwhile) ends the pick with none.
+        finish(WindowExists(*screen, window) ? window : 0);
         break;
     case HM_MENU:
         finish(0);

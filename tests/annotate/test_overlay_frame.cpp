@@ -1,6 +1,6 @@
 // links: tavrec_annotate
 // The overlay and OverlayFrame on real frame-shaped buffers (no X needed): kept and
-// fresh frames, the eraser along a whole segment, clearing, a frame smaller than the
+// fresh frames, painting the drawing onto a part of the screen, the eraser along a whole segment, clearing, a frame smaller than the
 // overlay, and strokes racing with the video thread.
 #include <gtest/gtest.h>
 
@@ -75,7 +75,7 @@ TEST(OverlayFrame, FastDrawAddsNewLinesToTheKeptFrameAndKeepsIt)
     EXPECT_TRUE(refresh);
 }
 
-TEST(OverlayFrame, WithoutFastDrawEveryFrameIsGrabbedAndGetsTheWholeDrawing)
+TEST(OverlayFrame, WithoutFastDrawEveryFrameIsGrabbedAndLeftAsTheScreenShowsIt)
 {
     FreehandDrawing d;
     d.CreateDrawOverlay(kCapture, 32);
@@ -89,9 +89,9 @@ TEST(OverlayFrame, WithoutFastDrawEveryFrameIsGrabbedAndGetsTheWholeDrawing)
         bool refresh = true;
         AddFrame(d, fresh, &refresh);
         EXPECT_TRUE(refresh);
-        EXPECT_EQ(fresh.At(120, 100), kRed);
-        EXPECT_EQ(fresh.At(30, 5), kRed);
-        EXPECT_EQ(fresh.At(120, 50), 0x00FFFFFFu);
+        // A line a window painted over on the screen is not put back into the recording.
+        EXPECT_EQ(fresh.At(120, 100), 0x00FFFFFFu);
+        EXPECT_EQ(fresh.At(30, 5), 0x00FFFFFFu);
     }
 }
 
@@ -151,6 +151,16 @@ TEST(OverlayFrame, DirtyRectBeyondASmallerFrameIsClipped)
     EXPECT_EQ(f.At(0, 0), kRed) << "points above and left land on row and column 0";
     EXPECT_EQ(f.At(119, 89), kRed);
 
+    // Painted back onto a piece of the screen: that piece's pixel (0, 0) shows overlay
+    // point (100, 40), and nothing lands outside it.
+    Frame piece(30, 20, 0x00010203);
+    d.ClearDrawing();
+    d.PenStep(Root(90, 45), Root(140, 45), kCapture, 1, kRed);
+    ASSERT_TRUE(d.AddDrawingTo(piece.surface, Point{100, 40}));
+    EXPECT_EQ(piece.At(0, 5), kRed);
+    EXPECT_EQ(piece.At(29, 5), kRed);
+    EXPECT_EQ(piece.At(10, 6), 0x00010203u);
+
     // A frame of another depth is left alone rather than written in the wrong layout.
     std::vector<uint16_t> small(120 * 90, 0x7FFF);
     FrameSurface other{reinterpret_cast<uint8_t*>(small.data()), 120, 90, 240, 16};
@@ -162,11 +172,12 @@ TEST(OverlayFrame, DirtyRectBeyondASmallerFrameIsClipped)
 TEST(OverlayFrame, SixteenBitFramesGetFiveFiveFiveColour)
 {
     FreehandDrawing d;
+    d.UseFastDraw = true;
     d.CreateDrawOverlay(kCapture, 16);
     d.PenStep(Root(10, 10), Root(60, 10), kCapture, 2, FramePixelOf(0x00FF00, 16));
     std::vector<uint16_t> pixels(200 * 150, 0);
     FrameSurface frame{reinterpret_cast<uint8_t*>(pixels.data()), 200, 150, 400, 16};
-    bool refresh = true;
+    bool refresh = false;  // a kept frame
     d.OverlayFrame(&frame, 200, 150, &refresh);
     EXPECT_EQ(pixels[10 * 200 + 30], 0x03E0);
     EXPECT_EQ(pixels[40 * 200 + 30], 0);
