@@ -17,6 +17,7 @@
 
 #include <xcb/xcb.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -75,6 +76,42 @@ void Process(std::chrono::milliseconds time)
 {
     WhileProcessing([time] { std::this_thread::sleep_for(time); });
 }
+
+// Moves to a point and presses a button there while a pick runs on the test's
+// thread. When the hook takes the pointer late, the first press goes to the window
+// below and the pick would wait for ever, so the press is repeated (a few times,
+// 2 s apart) until the pick has ended.
+class PickPresser {
+public:
+    PickPresser(int x, int y, int button, std::chrono::milliseconds moveDelay,
+                std::chrono::milliseconds pressDelay = 300ms)
+        : thread_([this, x, y, button, moveDelay, pressDelay] {
+              std::this_thread::sleep_for(moveDelay);
+              Sh("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y));
+              std::this_thread::sleep_for(pressDelay);
+              for (int attempt = 0; attempt < 10 && !done_.load(); ++attempt) {
+                  Sh("xdotool click " + std::to_string(button));
+                  for (int i = 0; i < 20 && !done_.load(); ++i)
+                      std::this_thread::sleep_for(100ms);
+              }
+          })
+    {
+    }
+    PickPresser(const PickPresser&) = delete;
+    PickPresser& operator=(const PickPresser&) = delete;
+    ~PickPresser() { Done(); }
+    // Called once the pick has returned.
+    void Done()
+    {
+        done_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
 
 // Root pixels on a connection of the test's own, 0xRRGGBB.
 class RootReader {
@@ -144,13 +181,9 @@ protected:
     // Starts a recording of the test window, picked with the mouse.
     void StartRecording()
     {
-        std::thread mouse([] {
-            std::this_thread::sleep_for(700ms);
-            Sh("xdotool mousemove " + std::to_string(kLeft + 100) + " " + std::to_string(kTop + 100) +
-               " sleep 0.3 click 1");
-        });
+        PickPresser mouse(kLeft + 100, kTop + 100, 1, 700ms);
         window_->ToolButtonClick(Button("btnStartRecord"));
-        mouse.join();
+        mouse.Done();
     }
     // A left-button stroke through root points (x, y) pairs, pausing between them.
     static void Stroke(std::initializer_list<std::pair<int, int>> points, const char* pause = "")
@@ -181,9 +214,9 @@ TEST_F(MainWindowDrawing, PickEndsIdleWhenCancelledRefusedOrPressedOnAWindowGone
     const uint32_t root = x.Root();
 
     // A right press cancels: no window, the state is idle again.
-    std::thread mouse([] { std::this_thread::sleep_for(700ms); Sh("xdotool mousemove 400 400 sleep 0.3 click 3"); });
+    PickPresser mouse(400, 400, 3, 700ms);
     EXPECT_EQ(window_->PickCaptureWindow(2), 0u);
-    mouse.join();
+    mouse.Done();
     EXPECT_EQ(window_->State(), rsIdle);
 
     // A press on a window that is gone by the time it is handled confirms nothing; on
@@ -346,13 +379,9 @@ TEST_F(MainWindowDrawing, UnderACompositorHighlightAndStrokeAreSeenAndRecorded)
             highlight = screen->Highlight().HighlightWindowOf(target_->Id());
         highlightPixel = x.At(kLeft + 2, kTop + 100);
     });
-    std::thread mouse([] {
-        std::this_thread::sleep_for(700ms);
-        Sh("xdotool mousemove " + std::to_string(kLeft + 100) + " " + std::to_string(kTop + 100) +
-           " sleep 1.2 click 1");
-    });
+    PickPresser mouse(kLeft + 100, kTop + 100, 1, 700ms, 1200ms);
     window_->ToolButtonClick(Button("btnStartRecord"));
-    mouse.join();
+    mouse.Done();
     ASSERT_EQ(window_->State(), rsRecording);
     ASSERT_NE(highlight, 0u);
     EXPECT_EQ(highlightPixel, 0x00FFFFu);
