@@ -10,7 +10,7 @@
 // (keycodes and modifier bits may have moved).
 class ShortcutGrabs : public QAbstractNativeEventFilter {
 public:
-    ShortcutGrabs(xcb_connection_t* connection, xcb_window_t root) : grabber(connection, root)
+    ShortcutGrabs(xcb_connection_t* connection, xcb_window_t root) : grabber(connection, root), root(root)
     {
         qApp->installNativeEventFilter(this);
     }
@@ -30,6 +30,7 @@ public:
     }
 
     HotkeyGrabber grabber;
+    xcb_window_t root;  // the window the keys are grabbed on
 };
 
 void TfrmMain::ShortcutGrabsDeleter::operator()(ShortcutGrabs* grabs) const
@@ -63,6 +64,7 @@ int TfrmMain::HotkeyOfKeyPress(uint8_t keycode, uint16_t modifierState) const
         return -1;
     xcb_key_press_event_t event{};
     event.response_type = XCB_KEY_PRESS;
+    event.root = hotkeys_->root;  // the grabber takes only presses of its own grabs
     event.detail = keycode;
     event.state = modifierState;
     return hotkeys_->grabber.Match(&event);
