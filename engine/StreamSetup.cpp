@@ -10,11 +10,15 @@ namespace korvid {
 
 namespace {
 
-// name is CodecName: 64 characters, terminated only when shorter. It holds a
-// description in its stored form (cut to 63 units by the preferences' codec list),
-// so it is compared with the compressor's description cut the same way: a long
-// description still selects its compressor.
-bool SameDescription(const uint16_t* name, std::u16string_view description)
+// Owns the frame format block from GetBitmapInformation.
+struct FrameFormat {
+    BitmapInfoHeader* header = nullptr;
+    ~FrameFormat() { ReleaseBitmapInfo(header); }
+};
+
+}  // namespace
+
+bool SameCodecDescription(const uint16_t* name, std::u16string_view description)
 {
     constexpr size_t kCapacity = sizeof CaptureOptions::CodecName / sizeof(uint16_t);
     const std::u16string_view stored = platform::StoredCodecDescription(description);
@@ -24,14 +28,6 @@ bool SameDescription(const uint16_t* name, std::u16string_view description)
             return false;
     return i == stored.size();
 }
-
-// Owns the frame format block from GetBitmapInformation.
-struct FrameFormat {
-    BitmapInfoHeader* header = nullptr;
-    ~FrameFormat() { ReleaseBitmapInfo(header); }
-};
-
-}  // namespace
 
 std::unique_ptr<platform::Compressor> FindCodecByName(const uint16_t* name, const BitmapInfoHeader* format)
 {
@@ -45,7 +41,7 @@ std::unique_ptr<platform::Compressor> FindCodecByName(const uint16_t* name, cons
         const platform::CodecInfo opened = compressor->GetInfo();
         // The description is compared before the format query: the query opens the
         // encoder for the frame size, which is the costly part.
-        if (opened.fccType != platform::kCodecTypeVideo || !SameDescription(name, opened.description) ||
+        if (opened.fccType != platform::kCodecTypeVideo || !SameCodecDescription(name, opened.description) ||
             !compressor->CanCompress(*format))
             continue;
         return compressor;

@@ -3,12 +3,19 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 
 #include "engine/korvid.h"
 #include "platform/AviFile.h"
 #include "platform/CodecManager.h"
 
 namespace korvid {
+
+// Whether name (a CodecName: 64 units, terminated only when shorter) equals the
+// compressor description in its stored form, platform::StoredCodecDescription: the
+// codec list offers descriptions cut to 63 units, so a long one must still match.
+// Exact and case-sensitive.
+bool SameCodecDescription(const uint16_t* name, std::u16string_view description);
 
 // The first compressor, in enumeration order, of type 'vidc' whose description in its
 // stored form (platform::StoredCodecDescription) equals name exactly and which can

@@ -2,7 +2,9 @@
 // How the two streams are described, and how a compressor is found by its description.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "engine/StreamSetup.h"
 
@@ -96,6 +98,36 @@ TEST(StreamSetup, EncodersSharingACodeAreEachFoundByTheirOwnDescription)
     ASSERT_TRUE(xvid) << "this machine's libavcodec has libxvid";
     EXPECT_EQ(xvid->GetInfo().encoderName, "libxvid");
 
+}
+
+TEST(StreamSetup, LongDescriptionIsMatchedInItsStoredForm)
+{
+    // No installed encoder has a description above 63 units, so the comparison the
+    // lookup uses is checked on its own: the name the codec list stores for a long
+    // description is its first 63 units (62 when unit 63 would split a surrogate
+    // pair), and that name, not the whole description, selects the compressor.
+    const std::u16string longName = u"Codec " + std::u16string(70, u'x');
+    CaptureOptions options{};
+    std::copy_n(longName.begin(), 63, options.CodecName);
+    EXPECT_TRUE(korvid::SameCodecDescription(options.CodecName, longName));
+    options.CodecName[62] = u'y';
+    EXPECT_FALSE(korvid::SameCodecDescription(options.CodecName, longName)) << "the kept units still count";
+    std::copy_n(longName.begin(), 64, options.CodecName);
+    EXPECT_FALSE(korvid::SameCodecDescription(options.CodecName, longName)) << "a 64-unit name is no stored form";
+
+    // U+1F600 as units 62 and 63: the stored form ends before the pair.
+    const std::u16string split = std::u16string(62, u'a') + u"\U0001F600" + u"tail";
+    CaptureOptions cut{};
+    std::copy_n(split.begin(), 62, cut.CodecName);
+    EXPECT_TRUE(korvid::SameCodecDescription(cut.CodecName, split));
+    std::copy_n(split.begin(), 63, cut.CodecName);
+    EXPECT_FALSE(korvid::SameCodecDescription(cut.CodecName, split)) << "half a pair is never stored";
+
+    const std::u16string exact(63, u'z');
+    CaptureOptions full{};
+    std::copy_n(exact.begin(), 63, full.CodecName);
+    EXPECT_TRUE(korvid::SameCodecDescription(full.CodecName, exact));
+    EXPECT_FALSE(korvid::SameCodecDescription(full.CodecName, exact.substr(0, 62)));
 }
 
 }  // namespace
