@@ -9,6 +9,7 @@
 //   TavrecmainToolButtons.cpp  ToolButtonClick, the window caption
 //   TavrecmainMessages.cpp   AppMessage: capture errors, hook messages, shortcuts
 //   TavrecmainRecording.cpp  the recording actions behind the buttons
+//   TavrecmainPreferences.cpp  opening the preferences dialog
 //   TavrecmainHotkeys.cpp    the global shortcuts
 //   TavrecmainDrawing.cpp    the drawing tools and their menus
 #pragma once
@@ -21,6 +22,7 @@
 #include "app/MenuItem.h"
 #include "app/WindowMessages.h"
 #include "engine/korvid.h"
+#include "settings/CodecAdmissionCache.h"
 #include "settings/RecorderSettings.h"
 
 class QMenu;
@@ -188,6 +190,11 @@ private:
     bool announceFile_ = false;
     bool ClickGuard = false;
     bool shownOnce_ = false;
+
+    // The compressors' answers for the preferences' codec list, kept for the life of
+    // the program so that every opening after the first fills the list at once. Each
+    // dialog is destroyed (and its codec worker joined) before OpenPreferences returns.
+    settings::CodecAdmissionCache codecAdmission_;
 
     // --- drawing
     // The overlay, its flags and DrawLock; made with the window, gone with it.

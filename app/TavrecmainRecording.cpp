@@ -33,10 +33,6 @@ void CopyText(char (&target)[N], const std::string& text)
 
 }  // namespace
 
-// btnConfigure in rsIdle: the preferences dialog, then the configuration menu is
-// rebuilt so that its marks show the edited flags.
-void TfrmMain::OpenPreferences() {}
-
 bool TfrmMain::SettleOutputFile()
 {
     std::string name = settings_.SavedFile;
