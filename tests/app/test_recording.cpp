@@ -1,4 +1,4 @@
-// links: tavrec_app tavrec_support_TempRegistry tavrec_support_MediaProbe
+// links: tavrec_app tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_Shell
 // Recording from the main window built in-process on the session's display: the
 // toolbar's start, pause, resume and stop give an AVI whose length leaves the pause
 // out; the states' buttons and captions; the output naming and the overwrite question;
@@ -26,6 +26,7 @@
 #include "app/OutputNaming.h"
 #include "app/Tavrecmain.h"
 #include "tests/support/MediaProbe.h"
+#include "tests/support/Shell.h"
 #include "tests/support/TempRegistry.h"
 
 namespace {
@@ -44,18 +45,7 @@ QApplication& App()
     return *app;
 }
 
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, n);
-        pclose(pipe);
-    }
-    return out;
-}
+using testkit::Shell;
 
 double DurationOf(const std::string& file)
 {
@@ -299,7 +289,7 @@ TEST_F(Recording, ANumberedNameLongerThanTheFieldStartsNothing)
     ASSERT_EQ(boxes.Texts().size(), 1u);
     EXPECT_EQ(boxes.Texts()[0].rfind("File name too long", 0), 0u) << boxes.Texts()[0];
     EXPECT_EQ(TempRegistry::ReadFile(saved), "old");
-    EXPECT_EQ(Shell("ls '" + folder_ + "' | wc -l"), "1\n") << "no file made under a cut name";
+    EXPECT_EQ(Shell("ls '" + folder_ + "' | wc -l"), "1") << "no file made under a cut name";
 }
 
 TEST_F(Recording, AudioWithoutADeviceGivesNoAudioStreamAnUnknownDeviceTheDefaultSource)

@@ -1,4 +1,4 @@
-// links: tavrec_support_TempRegistry tavrec_support_MediaProbe
+// links: tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_Shell
 // tavrec as a user runs it, driven only by its global shortcuts from the settings
 // file (Ctrl+Alt+F9 start, F10 pause, F11 stop), pressed with xdotool while another
 // window has the focus: the AVI leaves the pause out, the caption follows the state,
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tests/support/MediaProbe.h"
+#include "tests/support/Shell.h"
 #include "tests/support/TempRegistry.h"
 
 extern char** environ;
@@ -30,20 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, n);
-        pclose(pipe);
-    }
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
-}
+using testkit::Shell;
 
 // The program with its own settings file and runtime folder; killed at the end.
 class Program {

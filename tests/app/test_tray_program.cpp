@@ -1,4 +1,4 @@
-// links: tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_PrivateXServer
+// links: tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_PrivateXServer tavrec_support_Shell
 // tavrec as a user runs it with "Minimize While Recording": the window goes into the
 // session's tray while recording and one click on the icon brings it back; a capture
 // error in the tray (a file size limit) shows its box in the middle of the screen and
@@ -22,6 +22,7 @@
 
 #include "tests/support/MediaProbe.h"
 #include "tests/support/PrivateXServer.h"
+#include "tests/support/Shell.h"
 #include "tests/support/TempRegistry.h"
 
 namespace {
@@ -31,20 +32,7 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kTavrec = TAVREC_BINARY_DIR "/bin/tavrec";
 
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, n);
-        pclose(pipe);
-    }
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
-}
+using testkit::Shell;
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
