@@ -13,6 +13,7 @@
 #include "annotate/FreehandDrawing.h"
 #include "app/AppMessage.h"
 #include "app/ErrorBox.h"
+#include "app/MotifWmHints.h"
 #include "app/ToolbarStyle.h"
 #include "app/ToolbarVisibility.h"
 
@@ -65,6 +66,10 @@ TfrmMain::TfrmMain(QWidget* owner)
     // bar's height: the native window is told the position includes the frame.
     move(windowValues_.WindowLeft, windowValues_.WindowTop);
     PlaceFrame();
+    // A fixed-size tool window: system menu, minimise and close, no maximise.
+    SetMotifWmHints(*this, motif::kFunctionMove | motif::kFunctionMinimize | motif::kFunctionClose,
+                    motif::kDecorationBorder | motif::kDecorationTitle | motif::kDecorationMenu |
+                        motif::kDecorationMinimize);
     settingsLoaded_ = true;
     frmMain = this;
 }

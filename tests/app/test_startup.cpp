@@ -1,7 +1,7 @@
 // links: tavrec_support_TempRegistry
 // tavrec as a user starts it, in the headless desktop session: the single-instance
-// refusal, the splash before the main window, the idle window's size and flags, a
-// broken settings file, and the settings written at exit and read back.
+// refusal, the splash before the main window, the idle window's size, flags and
+// decorations, a broken settings file, and the settings written at exit and read back.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -203,6 +203,14 @@ TEST_F(Startup, MainWindowAppearsOnlyAfterTheSplashAtItsIdleSize) {
     const std::string hints = Shell("xprop -id " + main + " WM_NORMAL_HINTS");
     EXPECT_NE(hints.find("minimum size: 210 by 31"), std::string::npos) << hints;
     EXPECT_NE(hints.find("maximum size: 210 by 31"), std::string::npos) << hints;
+    // A fixed tool window: move, minimise and close; border, title, system menu and
+    // minimise button. No resize or maximise, which openbox would otherwise offer.
+    const std::string motif = Shell("xprop -id " + main + " _MOTIF_WM_HINTS");
+    EXPECT_NE(motif.find("= 0x3, 0x2c, 0x3a, 0x0, 0x0"), std::string::npos) << motif;
+    const std::string actions = Shell("xprop -id " + main + " _NET_WM_ALLOWED_ACTIONS");
+    EXPECT_NE(actions.find("_NET_WM_ACTION_MINIMIZE"), std::string::npos) << actions;
+    EXPECT_EQ(actions.find("MAXIMIZE"), std::string::npos) << actions;
+    EXPECT_EQ(actions.find("_NET_WM_ACTION_RESIZE"), std::string::npos) << actions;
 
     kill(tavrec.Pid(), SIGTERM);
     EXPECT_EQ(tavrec.Wait(10s), 0);
