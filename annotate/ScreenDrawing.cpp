@@ -164,15 +164,4 @@ RepaintResult ScreenDrawing::RepaintWholeScreen()
 
 bool ScreenDrawing::WindowRect(xcb_window_t window, RectL* rect) { return GetWindowRect(*x_, window, rect); }
 
-bool ScreenDrawing::QueryPointer(Point* p)
-{
-    int px = 0, py = 0;
-    if (!x_->Display().QueryPointer(&px, &py)) {
-        x_->SetError(x_->Display().LastError());
-        return false;
-    }
-    *p = Point{px, py};
-    return true;
-}
-
 }  // namespace annotate

@@ -55,7 +55,6 @@ public:
     bool ToggleWindowHighlight(xcb_window_t window) { return highlight_->ToggleWindowHighlight(window); }
     const WindowHighlight& Highlight() const { return *highlight_; }
     bool WindowRect(xcb_window_t window, RectL* rect);
-    bool QueryPointer(Point* p);
 
     XConnection& Connection() { return *x_; }
     const std::string& LastError() const { return x_->LastError(); }

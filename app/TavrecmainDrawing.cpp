@@ -204,17 +204,18 @@ void TfrmMain::OnHookMessage(const PostedMessage& message) {
     case HM_PRESS:
         if (drawing) {
             PressWindow = uint32_t(message.wParam);
-            annotate::Point p{message.lParam & 0xFFFF, (message.lParam >> 16) & 0xFFFF};
-            if (screen)
-                screen->QueryPointer(&p);
-            LastPointX = p.x;
-            LastPointY = p.y;
+            // The point of the press as the hook saw it, packed (y << 16) | x. Where
+            // the pointer is by the time this is handled may already be further along
+            // the stroke when the program was busy.
+            LastPointX = int16_t(message.lParam & 0xFFFF);
+            LastPointY = int16_t((uint32_t(message.lParam) >> 16) & 0xFFFF);
         }
         break;
     case HM_MOVE:
         if (drawing && screen) {
-            annotate::Point p{message.wParam, message.lParam};
-            screen->QueryPointer(&p);
+            // The motion's own point, so that a stroke queued up while the program
+            // was busy is drawn along the path the pointer took.
+            const annotate::Point p{message.wParam, message.lParam};
             RectL rect{};
             screen->WindowRect(CaptureWindow, &rect);
             const annotate::StrokeSettings s{Drawing().DrawTool.load(), windowValues_.PenColor,
