@@ -167,6 +167,11 @@ private:
     void RestoreFromTray();
     void TrayAnimation(bool on);
     void CheckDiskTick();
+    // The window following a recording driven from outside (TavrecmainFollow.cpp).
+    void FollowLibrary(bool on);
+    void FollowLibraryTick();
+    void ShowRunning();
+    void ShowPaused();
     CaptureOptions captureOptions_{};
     CaptureContext captureContext_{};
     struct ShortcutGrabsDeleter {
@@ -174,6 +179,8 @@ private:
     };
     std::unique_ptr<ShortcutGrabs, ShortcutGrabsDeleter> hotkeys_;
     QTimer* tmrCheckDisk = nullptr;
+    QTimer* followTimer_ = nullptr;
+    bool libraryEndSeen_ = false;
     class TrayIcon* triMin = nullptr;
     // --- end recording control
 

@@ -115,6 +115,7 @@ void TfrmMain::SetRecordingButtons(bool recording)
         tmrCheckDisk->start();
     else
         tmrCheckDisk->stop();
+    FollowLibrary(recording);
     FitWindowToToolbar();
 }
 
@@ -153,12 +154,17 @@ void TfrmMain::StartAction(QToolButton*)
 }
 
 // btnStartRecord in rsPaused.
-void TfrmMain::ResumeAction(QToolButton* sender)
+void TfrmMain::ResumeAction(QToolButton*)
 {
     if (!PauseRecording(&captureContext_))
         return;
+    ShowRunning();
+}
+
+void TfrmMain::ShowRunning()
+{
     RecorderState_ = rsRecording;
-    sender->setEnabled(false);
+    btnStartRecord->setEnabled(false);
     btnPlayRecord->setEnabled(false);
     btnConfigure->setEnabled(false);
     btnStopRecord->setEnabled(true);
@@ -168,12 +174,17 @@ void TfrmMain::ResumeAction(QToolButton* sender)
 }
 
 // btnPauseRecord unless paused.
-void TfrmMain::PauseAction(QToolButton* sender)
+void TfrmMain::PauseAction(QToolButton*)
 {
     if (!PauseRecording(&captureContext_))
         return;
+    ShowPaused();
+}
+
+void TfrmMain::ShowPaused()
+{
     RecorderState_ = rsPaused;
-    sender->setEnabled(false);
+    btnPauseRecord->setEnabled(false);
     btnStartRecord->setEnabled(true);
     TrayAnimation(false);
 }

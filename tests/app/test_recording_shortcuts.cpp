@@ -4,7 +4,8 @@
 // window has the focus: the AVI leaves the pause out, the caption follows the state,
 // start while recording does nothing, start while paused resumes, stop and pause
 // while idle leave the program idle and running, and the shortcuts follow a change of
-// the keyboard mapping.
+// the keyboard mapping. A recording paused, resumed and stopped with tavrec-ctl is
+// followed by the window.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -187,6 +188,54 @@ TEST(RecordingShortcuts, RecordPauseResumeStopFromAnotherProgram)
         kill(other, SIGTERM);
         waitpid(other, nullptr, 0);
     }
+}
+
+// Runs tavrec-ctl with one command; its exit status.
+int Control(const std::string& command)
+{
+    return std::system((TAVREC_BINARY_DIR "/bin/tavrec-ctl " + command + " >/dev/null").c_str());
+}
+
+TEST(RecordingShortcuts, TheWindowFollowsARecordingDrivenWithTavrecCtl)
+{
+    testkit::TempDir dir;
+    TempRegistry registry;
+    const std::string file = dir.File("driven.avi");
+    registry.SetText("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KELDAN\\TAVREC]\r\n"
+                     "\"BoolSection\"=hex:02,01,00,00\r\n\"CaptureSize\"=hex:01,00,00,00\r\n"
+                     "\"FPS\"=hex:05,00,00,00\r\n\"SavedFile\"=\"" + file + "\"\r\n"
+                     "\"VCMDevice\"=\"MJPEG (Motion JPEG)\"\r\n"
+                     "\"HkStartRecord\"=hex:78,c0,00,00\r\n\"HkPauseRecord\"=hex:79,c0,00,00\r\n"
+                     "\"HkStopRecord\"=hex:7a,c0,00,00\r\n");
+    Program tavrec(registry.Path(), dir.Path());
+    const std::string main = tavrec.MainWindow(20s);
+    ASSERT_FALSE(main.empty()) << "no main window";
+
+    Press("ctrl+alt+F9");
+    ASSERT_EQ(WaitForTitle(main, "Tavrec! [RECORDING]"), "Tavrec! [RECORDING]") << tavrec.Captions();
+    std::this_thread::sleep_for(1s);
+    ASSERT_EQ(Control("pause"), 0);
+    EXPECT_EQ(WaitForTitle(main, "Tavrec! [PAUSING]"), "Tavrec! [PAUSING]");
+    // The window knows it is paused: its start shortcut resumes.
+    Press("ctrl+alt+F9");
+    EXPECT_EQ(WaitForTitle(main, "Tavrec! [RECORDING]"), "Tavrec! [RECORDING]");
+    ASSERT_EQ(Control("pause"), 0);
+    EXPECT_EQ(WaitForTitle(main, "Tavrec! [PAUSING]"), "Tavrec! [PAUSING]");
+    ASSERT_EQ(Control("resume"), 0);
+    EXPECT_EQ(WaitForTitle(main, "Tavrec! [RECORDING]"), "Tavrec! [RECORDING]");
+    std::this_thread::sleep_for(1s);
+    ASSERT_EQ(Control("stop"), 0);
+    EXPECT_EQ(WaitForTitle(main, "Tavrec!"), "Tavrec!");
+    EXPECT_GT(testkit::ProbeDuration(file), 1.0);
+    EXPECT_TRUE(tavrec.Running());
+
+    // Idle for real: the next start records to a new file.
+    Press("ctrl+alt+F9");
+    EXPECT_EQ(WaitForTitle(main, "Tavrec! [RECORDING]"), "Tavrec! [RECORDING]");
+    std::this_thread::sleep_for(1s);
+    Press("ctrl+alt+F11");
+    EXPECT_EQ(WaitForTitle(main, "Tavrec!"), "Tavrec!");
+    EXPECT_GT(testkit::ProbeDuration(dir.File("driven1.avi")), 0.0);
 }
 
 }  // namespace
