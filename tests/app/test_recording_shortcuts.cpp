@@ -104,19 +104,24 @@ void Press(const std::string& keys)
     ASSERT_EQ(std::system(("xdotool key --clearmodifiers " + keys).c_str()), 0) << keys;
 }
 
+// Video only, numbered names, whole screen, 5 frames a second, Motion JPEG; shortcuts
+// Ctrl+Alt+F9, F10 and F11 (0xC078, 0xC079, 0xC07A).
+std::string ShortcutSettings(const std::string& file)
+{
+    return "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KELDAN\\TAVREC]\r\n"
+           "\"BoolSection\"=hex:02,01,00,00\r\n\"CaptureSize\"=hex:01,00,00,00\r\n"
+           "\"FPS\"=hex:05,00,00,00\r\n\"SavedFile\"=\"" + file + "\"\r\n"
+           "\"VCMDevice\"=\"MJPEG (Motion JPEG)\"\r\n"
+           "\"HkStartRecord\"=hex:78,c0,00,00\r\n\"HkPauseRecord\"=hex:79,c0,00,00\r\n"
+           "\"HkStopRecord\"=hex:7a,c0,00,00\r\n";
+}
+
 TEST(RecordingShortcuts, RecordPauseResumeStopFromAnotherProgram)
 {
     testkit::TempDir dir;
     TempRegistry registry;
     const std::string file = dir.File("shortcuts.avi");
-    // Video only, numbered names, whole screen, 5 frames a second, Motion JPEG; shortcuts Ctrl+Alt+F9,
-    // F10 and F11 (0xC078, 0xC079, 0xC07A).
-    registry.SetText("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KELDAN\\TAVREC]\r\n"
-                     "\"BoolSection\"=hex:02,01,00,00\r\n\"CaptureSize\"=hex:01,00,00,00\r\n"
-                     "\"FPS\"=hex:05,00,00,00\r\n\"SavedFile\"=\"" + file + "\"\r\n"
-                     "\"VCMDevice\"=\"MJPEG (Motion JPEG)\"\r\n"
-                     "\"HkStartRecord\"=hex:78,c0,00,00\r\n\"HkPauseRecord\"=hex:79,c0,00,00\r\n"
-                     "\"HkStopRecord\"=hex:7a,c0,00,00\r\n");
+    registry.SetText(ShortcutSettings(file));
     // The keyboard focus stays with another program all along.
     pid_t other = -1;
     {
@@ -201,12 +206,7 @@ TEST(RecordingShortcuts, TheWindowFollowsARecordingDrivenWithTavrecCtl)
     testkit::TempDir dir;
     TempRegistry registry;
     const std::string file = dir.File("driven.avi");
-    registry.SetText("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KELDAN\\TAVREC]\r\n"
-                     "\"BoolSection\"=hex:02,01,00,00\r\n\"CaptureSize\"=hex:01,00,00,00\r\n"
-                     "\"FPS\"=hex:05,00,00,00\r\n\"SavedFile\"=\"" + file + "\"\r\n"
-                     "\"VCMDevice\"=\"MJPEG (Motion JPEG)\"\r\n"
-                     "\"HkStartRecord\"=hex:78,c0,00,00\r\n\"HkPauseRecord\"=hex:79,c0,00,00\r\n"
-                     "\"HkStopRecord\"=hex:7a,c0,00,00\r\n");
+    registry.SetText(ShortcutSettings(file));
     Program tavrec(registry.Path(), dir.Path());
     const std::string main = tavrec.MainWindow(20s);
     ASSERT_FALSE(main.empty()) << "no main window";
