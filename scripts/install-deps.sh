@@ -11,7 +11,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev libswresample-dev
   libpulse-dev qt6-base-dev
   xvfb openbox trayer xdotool x11-utils x11-xkb-utils x11-xserver-utils x11-apps xfonts-base
-  pulseaudio pulseaudio-utils sox ffmpeg xdg-utils xcompmgr
+  pulseaudio pulseaudio-utils sox ffmpeg xdg-utils file xcompmgr
   xserver-xephyr
 )
 

@@ -2,7 +2,8 @@
 // Recording from the main window built in-process on the session's display: the
 // toolbar's start, pause, resume and stop give an AVI whose length leaves the pause
 // out; the states' buttons and captions; the output naming and the overwrite question;
-// the default file of a first start; audio without a device; errors of a failed start.
+// the default file of a first start; audio without a device; errors of a failed start;
+// Play opening the last recording in the desktop's player for AVI files.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -376,6 +377,47 @@ TEST_F(Recording, ACaptureErrorThatArrivesWhileABoxIsOpenIsHandledWhenItCloses)
     ASSERT_EQ(boxes.Texts().size(), 1u);
     EXPECT_EQ(boxes.Texts()[0], GetMyLastError(&capacity));
     EXPECT_EQ(window_->State(), rsIdle);
+}
+
+// The desktop's player for AVI files is ffplay, through a desktop entry and default
+// of the test's own data and configuration folders: Play opens the last recording
+// there, by its path (ffplay's window is named after it), and only while idle.
+TEST_F(Recording, PlayOpensTheLastRecordingInTheDesktopsPlayer)
+{
+    if (Shell("command -v ffplay").empty() || Shell("command -v xdg-open").empty())
+        GTEST_SKIP() << "ffplay or xdg-open is not installed";
+    Shell("mkdir -p '" + folder_ + "/data/applications' '" + folder_ + "/config'");
+    std::ofstream(folder_ + "/data/applications/tavrec-test-player.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Test player\n"
+           "Exec=ffplay -loglevel quiet -nostats -autoexit -an %f\nMimeType=video/x-msvideo;\n";
+    std::ofstream(folder_ + "/config/mimeapps.list")
+        << "[Default Applications]\nvideo/x-msvideo=tavrec-test-player.desktop\n";
+    setenv("XDG_DATA_HOME", (folder_ + "/data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (folder_ + "/config").c_str(), 1);
+    const auto playerWindows = [&] {
+        return Shell("xdotool search --onlyvisible --name '^" + folder_ + "/clip.avi$' 2>/dev/null");
+    };
+
+    Click("btnStartRecord");
+    ASSERT_EQ(window_->State(), rsRecording);
+    Spin(1000ms);
+    Click("btnPlayRecord");  // while recording: nothing
+    Spin(1500ms);
+    EXPECT_EQ(playerWindows(), "");
+    Click("btnStopRecord");
+    ASSERT_EQ(window_->State(), rsIdle);
+
+    Click("btnPlayRecord");
+    std::string shown;
+    for (auto end = std::chrono::steady_clock::now() + 20s; shown.empty() && std::chrono::steady_clock::now() < end;)
+        if ((shown = playerWindows()).empty())
+            Spin(100ms);
+    EXPECT_NE(shown, "") << "no player window for the recording";
+    // The player ends by itself at the end of the clip.
+    for (auto end = std::chrono::steady_clock::now() + 30s; !playerWindows().empty() && std::chrono::steady_clock::now() < end;)
+        Spin(200ms);
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace
