@@ -156,7 +156,7 @@ void TfrmMain::FormDestroy()
     destroyed_ = true;
     if (settingsLoaded_) {
         // A running recording is stopped first, as the stop button does.
-        if (RecorderState_ == rsRecording || RecorderState_ == rsPaused)
+        if (IsRecordingState(RecorderState_))
             ToolButtonClick(btnStopRecord);
         windowValues_.WindowLeft = pos().x();
         windowValues_.WindowTop = pos().y();

@@ -38,6 +38,9 @@ namespace annotate { class FreehandDrawing; }
 
 enum RecorderState : int32_t { rsRecording = 0, rsIdle = 1, rsPaused = 2, rsPicking = 3 };
 
+// A recording runs, capturing or paused.
+inline bool IsRecordingState(RecorderState state) { return state == rsRecording || state == rsPaused; }
+
 // Tags of the configuration menu's check items: the item's flag, as its bit in the
 // "BoolSection" word.
 enum FlagTag : int32_t {

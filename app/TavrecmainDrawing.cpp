@@ -18,8 +18,6 @@
 
 namespace {
 
-bool IsRecordingState(RecorderState state) { return state == rsRecording || state == rsPaused; }
-
 // The pen colours and widths of one menu; each call makes entries of their own, so
 // that check marks belong to one menu.
 void AddPenSubmenus(TfrmMain& window, QMenu* menu, uint32_t penColor, int32_t penSize) {

@@ -27,7 +27,7 @@ void TfrmMain::FollowLibrary(bool on)
 void TfrmMain::FollowLibraryTick()
 {
     // A box or dialog of a click is open, or a pick runs: its action decides first.
-    if (ClickGuard || (RecorderState_ != rsRecording && RecorderState_ != rsPaused))
+    if (ClickGuard || !IsRecordingState(RecorderState_))
         return;
     const uint32_t state = std::atomic_ref<uint32_t>(captureContext_.State).load(std::memory_order_acquire);
     if (state == StateIdle) {

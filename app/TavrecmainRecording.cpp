@@ -192,7 +192,7 @@ void TfrmMain::ShowPaused()
 // btnStopRecord in every state; also what a capture error and the exit run.
 void TfrmMain::StopAction(QToolButton* sender)
 {
-    const bool recorded = RecorderState_ == rsRecording || RecorderState_ == rsPaused;
+    const bool recorded = IsRecordingState(RecorderState_);
     if (!StopRecording(&captureContext_))
         RecordingErrorBox(this, QStringLiteral("Stop abnormally"));
     if (EngineErrorPending) {

@@ -20,7 +20,7 @@ void TfrmMain::CheckDiskTick()
     const bool stop = ConfirmBox(this, QString::fromUtf8(kDiskFullQuestion));
     // The state may have moved while the box was open (a shortcut, a capture error).
     if (stop) {
-        if (RecorderState_ == rsRecording || RecorderState_ == rsPaused)
+        if (IsRecordingState(RecorderState_))
             ToolButtonClick(btnStopRecord);
     } else if (RecorderState_ == rsPaused) {
         ToolButtonClick(btnStartRecord);
