@@ -1,4 +1,4 @@
-// links: tavrec_app tavrec_support_TempRegistry
+// links: tavrec_app tavrec_support_TempRegistry tavrec_support_QtApp
 // The main window built in-process on the session's display: the toolbar's buttons
 // as the user meets them, the fitted client area, and the configuration menu's
 // items with the exact-caption rules of MenuItemClick.
@@ -14,21 +14,12 @@
 #include <memory>
 
 #include "app/Tavrecmain.h"
+#include "tests/support/QtApp.h"
 #include "tests/support/TempRegistry.h"
 
 namespace {
 
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_main_window";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
+QApplication& App() { return testkit::QtApp("test_main_window"); }
 
 class MainWindow : public ::testing::Test {
 protected:

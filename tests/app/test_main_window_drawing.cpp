@@ -1,4 +1,4 @@
-// links: tavrec_app tavrec_support_TempRegistry tavrec_support_TestWindow tavrec_support_MediaProbe
+// links: tavrec_app tavrec_support_TempRegistry tavrec_support_TestWindow tavrec_support_MediaProbe tavrec_support_QtApp
 // The main window built in-process on the session's display, with the real hook
 // component and the real capture library, the mouse driven with xdotool: how a pick
 // ends (cancelled, refused, a press on a window gone meanwhile, the whole screen),
@@ -30,6 +30,7 @@
 #include "app/DrawingScreen.h"
 #include "app/Tavrecmain.h"
 #include "tests/support/MediaProbe.h"
+#include "tests/support/QtApp.h"
 #include "tests/support/TempRegistry.h"
 #include "tests/support/TestWindow.h"
 
@@ -42,17 +43,7 @@ using testsupport::TestWindow;
 
 constexpr int kW = 320, kH = 240, kLeft = 300, kTop = 300;
 
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_main_window_drawing";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
+QApplication& App() { return testkit::QtApp("test_main_window_drawing"); }
 
 void Sh(const std::string& command) { testkit::RunCapture({"sh", "-c", command}); }
 

@@ -1,4 +1,4 @@
-// links: tavrec_app tavrec_support_TempRegistry
+// links: tavrec_app tavrec_support_TempRegistry tavrec_support_QtApp
 // The preferences dialog built in-process on the session's display, driven while it
 // runs modally: what OK, Apply and Cancel leave in the record, the frame-rate and
 // file-location checks, Browse's ".avi" rule, the codec and audio choices against the
@@ -35,21 +35,12 @@
 #include "settings/Tavrecconfigure.h"
 #include "settings/TavrecShortcutField.h"
 #include "settings/WideText.h"
+#include "tests/support/QtApp.h"
 #include "tests/support/TempRegistry.h"
 
 namespace {
 
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_preferences";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
+QApplication& App() { return testkit::QtApp("test_preferences"); }
 
 // One cache for the tests: the first list pays for asking every compressor.
 settings::CodecAdmissionCache& Cache()

@@ -1,4 +1,4 @@
-// links: tavrec_app tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_Shell
+// links: tavrec_app tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_Shell tavrec_support_QtApp
 // Recording from the main window built in-process on the session's display: the
 // toolbar's start, pause, resume and stop give an AVI whose length leaves the pause
 // out; the states' buttons and captions; the output naming and the overwrite question;
@@ -27,6 +27,7 @@
 #include "app/OutputNaming.h"
 #include "app/Tavrecmain.h"
 #include "tests/support/MediaProbe.h"
+#include "tests/support/QtApp.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TempRegistry.h"
 
@@ -34,17 +35,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_recording";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
+QApplication& App() { return testkit::QtApp("test_recording"); }
 
 using testkit::Shell;
 

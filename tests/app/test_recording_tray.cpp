@@ -1,4 +1,4 @@
-// links: tavrec_app tavrec_support_TempRegistry tavrec_support_MediaProbe
+// links: tavrec_app tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_QtApp
 // The main window built in-process, recording the session's screen through the real
 // capture library: the tray icon and its animation while minimised, the boxes shown
 // while the window is in the tray, a capture error dropped during a box, and the disk
@@ -34,6 +34,7 @@
 #include "app/TrayIcon.h"
 #include "platform/XDisplay.h"
 #include "tests/support/MediaProbe.h"
+#include "tests/support/QtApp.h"
 #include "tests/support/TempRegistry.h"
 
 namespace {
@@ -44,17 +45,7 @@ using Clock = std::chrono::steady_clock;
 // BoolSection bits.
 constexpr uint32_t kVideo = 0x002, kMinimize = 0x004, kShowEncoder = 0x040, kAutoAppend = 0x100;
 
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_recording_tray";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        return new QApplication(argc, argv);
-    }();
-    return *app;
-}
+QApplication& App() { return testkit::QtApp("test_recording_tray"); }
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
