@@ -1,7 +1,7 @@
 #include "annotate/CompositorDetect.h"
 
 #include "annotate/XConnection.h"
-#include "platform/XDisplayError.h"
+#include "platform/x11/XDisplayError.h"
 
 namespace annotate {
 

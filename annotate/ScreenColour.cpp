@@ -3,7 +3,7 @@
 #include <bit>
 
 #include "annotate/XConnection.h"
-#include "platform/XDisplayError.h"
+#include "platform/x11/XDisplayError.h"
 
 namespace annotate {
 

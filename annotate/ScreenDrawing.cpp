@@ -5,7 +5,7 @@
 
 #include "annotate/FreehandDrawing.h"
 #include "annotate/WindowRect.h"
-#include "platform/XDisplayError.h"
+#include "platform/x11/XDisplayError.h"
 
 namespace annotate {
 

@@ -1,6 +1,6 @@
 #include "annotate/XConnection.h"
 
-#include "platform/XDisplayError.h"
+#include "platform/x11/XDisplayError.h"
 
 namespace annotate {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/XDisplay.h"
+#include "platform/x11/XDisplay.h"
 
 namespace annotate {
 

@@ -10,7 +10,7 @@
 
 #include "app/Tavrecmain.h"
 #include "app/WindowMessages.h"
-#include "platform/XDisplay.h"
+#include "platform/x11/XDisplay.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "app/KeyboardMap.h"
-#include "platform/XDisplayError.h"
+#include "platform/x11/XDisplayError.h"
 #include "settings/VirtualKeys.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "platform/XDisplayError.h"
+#include "platform/x11/XDisplayError.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <atomic>
 
 #include "app/Tavrecmain.h"
-#include "platform/NamedEvent.h"
+#include "platform/sync/NamedEvent.h"
 
 void TfrmMain::FollowLibrary(bool on)
 {

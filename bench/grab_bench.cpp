@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/CursorImage.h"
-#include "platform/ScreenGrabber.h"
-#include "platform/XDisplay.h"
+#include "platform/x11/CursorImage.h"
+#include "platform/x11/ScreenGrabber.h"
+#include "platform/x11/XDisplay.h"
 
 namespace {
 

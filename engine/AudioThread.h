@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/AudioCapture.h"
+#include "platform/audio/AudioCapture.h"
 
 namespace korvid {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "engine/korvid.h"
-#include "platform/XDisplay.h"
+#include "platform/x11/XDisplay.h"
 
 extern "C" {
 

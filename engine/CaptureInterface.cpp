@@ -2,7 +2,7 @@
 #include "engine/CaptureThreads.h"
 #include "engine/ContextAccess.h"
 #include "engine/LastError.h"
-#include "platform/TickCount.h"
+#include "platform/sync/TickCount.h"
 
 namespace {
 

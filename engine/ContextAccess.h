@@ -4,9 +4,9 @@
 #include <atomic>
 
 #include "engine/korvid.h"
-#include "platform/AviFile.h"
-#include "platform/NamedEvent.h"
-#include "platform/Thread.h"
+#include "platform/avi/AviFile.h"
+#include "platform/sync/NamedEvent.h"
+#include "platform/sync/Thread.h"
 
 namespace korvid {
 

@@ -7,7 +7,7 @@
 #include "engine/ContextAccess.h"
 #include "engine/LastError.h"
 #include "engine/OptionText.h"
-#include "platform/TickCount.h"
+#include "platform/sync/TickCount.h"
 
 namespace korvid {
 

@@ -4,8 +4,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/NamedEvent.h"
-#include "platform/XDisplay.h"
+#include "platform/sync/NamedEvent.h"
+#include "platform/x11/XDisplay.h"
 
 namespace korvid {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/LastError.h"
-#include "platform/CodecDescription.h"
+#include "platform/codec/CodecDescription.h"
 
 namespace korvid {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "engine/korvid.h"
-#include "platform/AviFile.h"
-#include "platform/CodecManager.h"
+#include "platform/avi/AviFile.h"
+#include "platform/codec/CodecManager.h"
 
 namespace korvid {
 

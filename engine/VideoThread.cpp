@@ -15,11 +15,11 @@
 #include "engine/ContextAccess.h"
 #include "engine/LastError.h"
 #include "engine/StreamSetup.h"
-#include "platform/CursorImage.h"
-#include "platform/ScreenGrabber.h"
-#include "platform/ScreenPalette.h"
-#include "platform/TickCount.h"
-#include "platform/XDisplay.h"
+#include "platform/x11/CursorImage.h"
+#include "platform/x11/ScreenGrabber.h"
+#include "platform/x11/ScreenPalette.h"
+#include "platform/sync/TickCount.h"
+#include "platform/x11/XDisplay.h"
 
 namespace korvid {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/AudioCapture.h"
+#include "platform/audio/AudioCapture.h"
 #include "platform/WinTypes.h"
 
 namespace settings {

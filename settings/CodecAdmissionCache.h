@@ -10,7 +10,7 @@
 #include <string>
 #include <tuple>
 
-#include "platform/CodecManager.h"
+#include "platform/codec/CodecManager.h"
 #include "platform/WinTypes.h"
 
 namespace settings {

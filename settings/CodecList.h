@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/CodecDescription.h"
+#include "platform/codec/CodecDescription.h"
 #include "settings/CodecAdmissionCache.h"
 #include "settings/ScreenFormat.h"
 

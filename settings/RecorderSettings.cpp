@@ -6,7 +6,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "platform/SettingsStore.h"
+#include "platform/store/SettingsStore.h"
 #include "settings/WideText.h"
 
 static_assert(std::endian::native == std::endian::little,

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/WinTypes.h"
-#include "platform/XDisplay.h"
+#include "platform/x11/XDisplay.h"
 
 namespace settings {
 

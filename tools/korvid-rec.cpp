@@ -16,10 +16,10 @@
 #include <unistd.h>
 
 #include "engine/korvid.h"
-#include "platform/CodecManager.h"
-#include "platform/NamedEvent.h"
-#include "platform/Thread.h"
-#include "platform/XDisplay.h"
+#include "platform/codec/CodecManager.h"
+#include "platform/sync/NamedEvent.h"
+#include "platform/sync/Thread.h"
+#include "platform/x11/XDisplay.h"
 #include "settings/AudioDevices.h"
 #include "tools/AviStreamDurations.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/NamedEvent.h"
+#include "platform/sync/NamedEvent.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "platform/AudioCapture.h"
+#include "platform/audio/AudioCapture.h"
 
-#include "platform/PulseCaptureDevice.h"
-#include "platform/PulseConnection.h"
+#include "platform/audio/PulseCaptureDevice.h"
+#include "platform/audio/PulseConnection.h"
 
 namespace platform {
 

@@ -1,9 +1,9 @@
-#include "platform/AudioCaptureRing.h"
+#include "platform/audio/AudioCaptureRing.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/NamedEvent.h"
+#include "platform/sync/NamedEvent.h"
 
 namespace platform {
 

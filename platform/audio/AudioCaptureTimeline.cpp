@@ -1,4 +1,4 @@
-#include "platform/AudioCaptureTimeline.h"
+#include "platform/audio/AudioCaptureTimeline.h"
 
 #include <algorithm>
 

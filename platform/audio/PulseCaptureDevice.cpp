@@ -1,4 +1,4 @@
-#include "platform/PulseCaptureDevice.h"
+#include "platform/audio/PulseCaptureDevice.h"
 
 #include <algorithm>
 

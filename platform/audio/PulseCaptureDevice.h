@@ -21,10 +21,10 @@
 #include <memory>
 #include <string>
 
-#include "platform/AudioCapture.h"
-#include "platform/AudioCaptureTimeline.h"
-#include "platform/AudioCaptureRing.h"
-#include "platform/PulseConnection.h"
+#include "platform/audio/AudioCapture.h"
+#include "platform/audio/AudioCaptureTimeline.h"
+#include "platform/audio/AudioCaptureRing.h"
+#include "platform/audio/PulseConnection.h"
 
 namespace platform {
 

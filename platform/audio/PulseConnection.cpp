@@ -1,4 +1,4 @@
-#include "platform/PulseConnection.h"
+#include "platform/audio/PulseConnection.h"
 
 namespace platform {
 

@@ -13,7 +13,7 @@
 // and strh, avih, dmlh, the super indexes and the RIFF/LIST sizes are rewritten to
 // describe the file as it stands, in an order that leaves a readable file after each
 // single write. The file offset after such a flush is the "committed end".
-#include "platform/AviFile.h"
+#include "platform/avi/AviFile.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,9 +21,9 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/AviFormat.h"
-#include "platform/AviIndex.h"
-#include "platform/AviOutput.h"
+#include "platform/avi/AviFormat.h"
+#include "platform/avi/AviIndex.h"
+#include "platform/avi/AviOutput.h"
 
 namespace platform {
 

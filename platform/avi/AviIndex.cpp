@@ -1,9 +1,9 @@
-#include "platform/AviIndex.h"
+#include "platform/avi/AviIndex.h"
 
 #include <algorithm>
 #include <cstddef>
 
-#include "platform/AviOutput.h"
+#include "platform/avi/AviOutput.h"
 
 namespace platform {
 

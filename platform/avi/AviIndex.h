@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/AviFormat.h"
+#include "platform/avi/AviFormat.h"
 
 namespace platform {
 

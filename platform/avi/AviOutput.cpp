@@ -1,4 +1,4 @@
-#include "platform/AviOutput.h"
+#include "platform/avi/AviOutput.h"
 
 #include <fcntl.h>
 #include <sys/uio.h>

@@ -1,4 +1,4 @@
-#include "platform/CodecAviTag.h"
+#include "platform/codec/CodecAviTag.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

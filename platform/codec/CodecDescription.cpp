@@ -1,4 +1,4 @@
-#include "platform/CodecDescription.h"
+#include "platform/codec/CodecDescription.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/CodecEncoderSetup.h"
+#include "platform/codec/CodecEncoderSetup.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,4 +1,4 @@
-#include "platform/CodecLog.h"
+#include "platform/codec/CodecLog.h"
 
 extern "C" {
 #include <libavutil/error.h>

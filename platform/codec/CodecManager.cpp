@@ -1,7 +1,7 @@
-#include "platform/CodecManager.h"
+#include "platform/codec/CodecManager.h"
 
-#include "platform/CodecRegistry.h"
-#include "platform/CompressorImpl.h"
+#include "platform/codec/CodecRegistry.h"
+#include "platform/codec/CompressorImpl.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/CodecPixelFormat.h"
+#include "platform/codec/CodecPixelFormat.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,4 +1,4 @@
-#include "platform/CodecRegistry.h"
+#include "platform/codec/CodecRegistry.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -8,9 +8,9 @@ extern "C" {
 #include <cstring>
 #include <vector>
 
-#include "platform/CodecAviTag.h"
-#include "platform/CodecLog.h"
-#include "platform/CodecSession.h"
+#include "platform/codec/CodecAviTag.h"
+#include "platform/codec/CodecLog.h"
+#include "platform/codec/CodecSession.h"
 
 namespace platform {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/CodecManager.h"
+#include "platform/codec/CodecManager.h"
 
 struct AVCodec;
 

@@ -1,4 +1,4 @@
-#include "platform/CodecSession.h"
+#include "platform/codec/CodecSession.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -13,10 +13,10 @@ extern "C" {
 #include <cstring>
 #include <vector>
 
-#include "platform/CodecAviTag.h"
-#include "platform/CodecLog.h"
-#include "platform/CodecPixelFormat.h"
-#include "platform/CodecStreamCheck.h"
+#include "platform/codec/CodecAviTag.h"
+#include "platform/codec/CodecLog.h"
+#include "platform/codec/CodecPixelFormat.h"
+#include "platform/codec/CodecStreamCheck.h"
 
 namespace platform {
 

@@ -12,7 +12,7 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-#include "platform/CodecEncoderSetup.h"
+#include "platform/codec/CodecEncoderSetup.h"
 #include "platform/WinTypes.h"
 
 struct AVCodec;

@@ -1,4 +1,4 @@
-#include "platform/CodecStreamCheck.h"
+#include "platform/codec/CodecStreamCheck.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -9,7 +9,7 @@ extern "C" {
 #include <cstring>
 #include <memory>
 
-#include "platform/CodecLog.h"
+#include "platform/codec/CodecLog.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/CompressorImpl.h"
+#include "platform/codec/CompressorImpl.h"
 
 #include <cstring>
 

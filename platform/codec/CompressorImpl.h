@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/CodecManager.h"
-#include "platform/CodecRegistry.h"
-#include "platform/CodecSession.h"
+#include "platform/codec/CodecManager.h"
+#include "platform/codec/CodecRegistry.h"
+#include "platform/codec/CodecSession.h"
 
 namespace platform {
 

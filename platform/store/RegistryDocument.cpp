@@ -1,4 +1,4 @@
-#include "platform/RegistryDocument.h"
+#include "platform/store/RegistryDocument.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "platform/SettingsStore.h"
+#include "platform/store/SettingsStore.h"
 
 #include <algorithm>
 #include <atomic>

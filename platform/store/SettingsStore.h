@@ -38,7 +38,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/RegistryDocument.h"
+#include "platform/store/RegistryDocument.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/EventChangeCounter.h"
+#include "platform/sync/EventChangeCounter.h"
 
 #include <atomic>
 #include <cerrno>

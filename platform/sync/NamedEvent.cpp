@@ -1,4 +1,4 @@
-#include "platform/NamedEvent.h"
+#include "platform/sync/NamedEvent.h"
 
 #include <atomic>
 #include <cerrno>
@@ -15,7 +15,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "platform/EventChangeCounter.h"
+#include "platform/sync/EventChangeCounter.h"
 
 namespace platform {
 

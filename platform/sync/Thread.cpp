@@ -1,6 +1,6 @@
-#include "platform/Thread.h"
+#include "platform/sync/Thread.h"
 
-#include "platform/NamedEvent.h"
+#include "platform/sync/NamedEvent.h"
 
 #include <atomic>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "platform/TickCount.h"
+#include "platform/sync/TickCount.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "platform/CursorImage.h"
+#include "platform/x11/CursorImage.h"
 
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/ScreenPalette.h"
-#include "platform/XDisplay.h"
-#include "platform/XDisplayError.h"
+#include "platform/x11/ScreenPalette.h"
+#include "platform/x11/XDisplay.h"
+#include "platform/x11/XDisplayError.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/ScreenGrabber.h"
+#include "platform/x11/ScreenGrabber.h"
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -16,8 +16,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/XDisplay.h"
-#include "platform/XDisplayError.h"
+#include "platform/x11/XDisplay.h"
+#include "platform/x11/XDisplayError.h"
 
 namespace platform {
 

@@ -1,9 +1,9 @@
-#include "platform/ScreenPalette.h"
+#include "platform/x11/ScreenPalette.h"
 
 #include <xcb/xcb.h>
 
-#include "platform/XDisplay.h"
-#include "platform/XDisplayError.h"
+#include "platform/x11/XDisplay.h"
+#include "platform/x11/XDisplayError.h"
 
 namespace platform {
 

@@ -1,11 +1,11 @@
-#include "platform/XDisplay.h"
+#include "platform/x11/XDisplay.h"
 
 #include <xcb/xcb.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/XDisplayError.h"
+#include "platform/x11/XDisplayError.h"
 
 namespace platform {
 

@@ -32,7 +32,7 @@
 #include "app/DiskSpace.h"
 #include "app/Tavrecmain.h"
 #include "app/TrayIcon.h"
-#include "platform/XDisplay.h"
+#include "platform/x11/XDisplay.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/QtApp.h"
 #include "tests/support/TempRegistry.h"

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/XDisplay.h"
+#include "platform/x11/XDisplay.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/Recording.h"
 #include "tests/support/RiffReader.h"

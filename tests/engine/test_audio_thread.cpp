@@ -12,7 +12,7 @@
 #include "engine/AudioFormatCheck.h"
 #include "engine/AudioThread.h"
 #include "engine/korvid.h"
-#include "platform/NamedEvent.h"
+#include "platform/sync/NamedEvent.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/RiffReader.h"
 #include "tests/support/TestWindow.h"

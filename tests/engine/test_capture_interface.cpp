@@ -8,8 +8,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/NamedEvent.h"
-#include "platform/XDisplay.h"
+#include "platform/sync/NamedEvent.h"
+#include "platform/x11/XDisplay.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/Recording.h"
 

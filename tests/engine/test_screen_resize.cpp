@@ -7,7 +7,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/XDisplay.h"
+#include "platform/x11/XDisplay.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/PrivateXServer.h"
 #include "tests/support/Recording.h"

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/CodecManager.h"
+#include "platform/codec/CodecManager.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/Recording.h"
 #include "tests/support/RiffReader.h"

@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/SettingsStore.h"
+#include "platform/store/SettingsStore.h"
 #include "settings/RecorderSettings.h"
 #include "tests/support/TempRegistry.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/SettingsStore.h"
+#include "platform/store/SettingsStore.h"
 #include "tests/support/TempRegistry.h"
 
 using platform::SettingsStore;

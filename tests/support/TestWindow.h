@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/XDisplay.h"
+#include "platform/x11/XDisplay.h"
 
 namespace testsupport {
 

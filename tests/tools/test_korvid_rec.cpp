@@ -16,7 +16,7 @@
 
 #include <dirent.h>
 
-#include "platform/NamedEvent.h"
+#include "platform/sync/NamedEvent.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/NoFutexWaitv.h"
 #include "tests/support/PrivateXServer.h"

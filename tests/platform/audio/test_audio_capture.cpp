@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/AudioCapture.h"
-#include "platform/AudioCaptureRing.h"
-#include "platform/NamedEvent.h"
+#include "platform/audio/AudioCapture.h"
+#include "platform/audio/AudioCaptureRing.h"
+#include "platform/sync/NamedEvent.h"
 #include "tests/support/MediaProbe.h"
 
 extern char** environ;

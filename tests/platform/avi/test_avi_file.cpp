@@ -25,7 +25,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/AviFile.h"
+#include "platform/avi/AviFile.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/RiffReader.h"
 

@@ -23,9 +23,9 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include "platform/AviFile.h"
-#include "platform/CodecEncoderSetup.h"
-#include "platform/CodecManager.h"
+#include "platform/avi/AviFile.h"
+#include "platform/codec/CodecEncoderSetup.h"
+#include "platform/codec/CodecManager.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/RiffReader.h"
 

@@ -1,7 +1,7 @@
 // links: tavrec_platform_sync tavrec_support_NoFutexWaitv
 // Events shared by threads and by real processes: the test binary runs itself as the
 // other process, with its role in TAVREC_EVENT_TEST_ROLE.
-#include "platform/NamedEvent.h"
+#include "platform/sync/NamedEvent.h"
 #include "tests/support/NoFutexWaitv.h"
 
 #include <gtest/gtest.h>

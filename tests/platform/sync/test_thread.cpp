@@ -1,6 +1,6 @@
 // links: tavrec_platform_sync
-#include "platform/NamedEvent.h"
-#include "platform/Thread.h"
+#include "platform/sync/NamedEvent.h"
+#include "platform/sync/Thread.h"
 
 #include <gtest/gtest.h>
 

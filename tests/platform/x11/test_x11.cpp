@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/CursorImage.h"
-#include "platform/ScreenGrabber.h"
-#include "platform/XDisplay.h"
+#include "platform/x11/CursorImage.h"
+#include "platform/x11/ScreenGrabber.h"
+#include "platform/x11/XDisplay.h"
 #include "tests/support/TestWindow.h"
 
 using platform::CursorImage;
