@@ -15,6 +15,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "platform/UniqueFd.h"
 #include "platform/sync/EventChangeCounter.h"
 
 namespace platform {
@@ -53,35 +54,6 @@ std::string ErrnoText(const std::string& what, int err)
 {
     return what + ": " + std::strerror(err);
 }
-
-// Closes a file descriptor when it goes out of scope.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return fd_; }
-    void Reset(int fd)
-    {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = fd;
-    }
-    int Release()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 
 int FlockRetry(int fd, int operation)
 {
