@@ -31,10 +31,10 @@ win=$(xdotool search --sync --onlyvisible --class xclock | head -n 1)
 mover=$!
 trap 'kill "$mover" "$clock" 2>/dev/null; rm -rf "$work"' EXIT
 
-# cpu_of CMD...: runs CMD and prints the CPU seconds (user + system) it used.
+# cpu_of CMD...: runs CMD and prints the CPU seconds it used: user and system.
 cpu_of() {
   bash -c '"$@" >/dev/null 2>"$LOGFILE"; times' _ "$@" | tail -n 1 |
-    awk '{ split($1, u, /[ms]/); split($2, s, /[ms]/); print u[1] * 60 + u[2] + s[1] * 60 + s[2] }'
+    awk '{ split($1, u, /[ms]/); split($2, s, /[ms]/); print u[1] * 60 + u[2], s[1] * 60 + s[2] }'
 }
 
 # packets FILE: "stored positions": frames with data, and stream positions (from the
@@ -46,16 +46,19 @@ packets() {
   echo "$stored ${positions:-$stored}"
 }
 
-row() {  # name tool cpu file dropped
-  local name=$1 tool=$2 cpu=$3 file=$4 dropped=$5
+row() {  # name tool "user system" file dropped
+  local name=$1 tool=$2 file=$4 dropped=$5 user sys
+  read -r user sys <<<"$3"
   read -r stored _ < <(packets "$file")
   local expected=$((seconds * fps)) size
   size=$(stat -c %s "$file")
   local ms
-  ms=$(awk -v c="$cpu" -v n="$stored" 'BEGIN { if (n > 0) printf "%.2f", c * 1000 / n; else print "-" }')
-  printf '%-12s %-10s %10s %14s %8s %12s\n' "$name" "$tool" "$ms" "$stored/$expected" "$dropped" \
-    "$(awk -v s="$size" 'BEGIN { printf "%.1f MB", s / 1e6 }')"
-  echo "$name $tool $ms" >>"$work/ms"
+  ms=$(awk -v u="$user" -v s="$sys" -v n="$stored" \
+    'BEGIN { if (n > 0) printf "%.2f %.2f %.2f", (u + s) * 1000 / n, u * 1000 / n, s * 1000 / n; else print "- - -" }')
+  read -r all usr syst <<<"$ms"
+  printf '%-12s %-10s %10s %8s %8s %14s %8s %12s\n' "$name" "$tool" "$all" "$usr" "$syst" "$stored/$expected" \
+    "$dropped" "$(awk -v s="$size" 'BEGIN { printf "%.1f MB", s / 1e6 }')"
+  echo "$name $tool $all" >>"$work/ms"
 }
 
 lossless=""
@@ -63,7 +66,7 @@ if "$rec" --list-codecs | grep -qx "Ut Video"; then lossless="Ut Video:utvideo";
 [ -n "$lossless" ] || { "$rec" --list-codecs | grep -qx "Huffyuv / HuffYUV" && lossless="Huffyuv / HuffYUV:huffyuv"; }
 
 echo "x11grab comparison: 1920x1080x24, ${fps} fps, ${seconds} s, $(nproc) cores, $(date -u +%Y-%m-%d)"
-printf '%-12s %-10s %10s %14s %8s %12s\n' codec tool "CPU ms/fr" "stored/expect" dropped "file size"
+printf '%-12s %-10s %10s %8s %8s %14s %8s %12s\n' codec tool "CPU ms/fr" user system "stored/expect" dropped "file size"
 
 run_pair() {  # label ourCodec ffmpegArgs...
   local label=$1 ours=$2; shift 2

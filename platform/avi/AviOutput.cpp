@@ -48,8 +48,8 @@ bool AviOutput::Fail(const char* what)
     return false;
 }
 
-// Writes the buffer followed by extra (which may be null) with as few system calls as
-// the kernel allows; short writes continue where they stopped. On failure DiskEnd()
+// Writes the buffer followed by extra (which may be null) in pieces of at most
+// writePiece_ bytes; short writes continue where they stopped. On failure DiskEnd()
 // tells how far the file got.
 bool AviOutput::WriteOut(const void* extra, size_t extraSize)
 {
@@ -60,13 +60,18 @@ bool AviOutput::WriteOut(const void* extra, size_t extraSize)
     size_t bufferDone = 0;
     size_t extraDone = 0;
     while (bufferDone < used_ || extraDone < extraSize) {
+        // At most writePiece_ bytes per call: the buffer's rest first, then extra.
         iovec parts[2];
         int count = 0;
-        if (bufferDone < used_)
-            parts[count++] = {buffer_.get() + bufferDone, used_ - bufferDone};
-        if (extraDone < extraSize)
+        size_t room = writePiece_;
+        if (bufferDone < used_) {
+            const size_t n = std::min(used_ - bufferDone, room);
+            parts[count++] = {buffer_.get() + bufferDone, n};
+            room -= n;
+        }
+        if (extraDone < extraSize && room > 0)
             parts[count++] = {const_cast<uint8_t*>(static_cast<const uint8_t*>(extra)) + extraDone,
-                              extraSize - extraDone};
+                              std::min(extraSize - extraDone, room)};
         const ssize_t n = ::writev(fd_, parts, count);
         if (n < 0) {
             if (errno == EINTR)
