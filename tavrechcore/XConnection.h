@@ -9,15 +9,10 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/x11/XcbPtr.h"
 #include "tavrechcore/XErrorReport.h"
 
 namespace hookcore {
-
-struct FreeReply {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using ReplyPtr = std::unique_ptr<T, FreeReply>;
 
 class XConnection {
 public:
@@ -42,11 +37,11 @@ public:
 
     // The reply of a request; null (reported) on an X error or a broken connection.
     template <typename Reply, typename Cookie>
-    ReplyPtr<Reply> Ask(Cookie cookie, Reply* (*replyFn)(xcb_connection_t*, Cookie, xcb_generic_error_t**),
-                        const char* what)
+    platform::XcbPtr<Reply> Ask(Cookie cookie, Reply* (*replyFn)(xcb_connection_t*, Cookie, xcb_generic_error_t**),
+                                const char* what)
     {
         xcb_generic_error_t* error = nullptr;
-        ReplyPtr<Reply> reply(replyFn(conn_, cookie, &error));
+        platform::XcbPtr<Reply> reply(replyFn(conn_, cookie, &error));
         if (error) {
             ReportXError(what, *error);
             std::free(error);

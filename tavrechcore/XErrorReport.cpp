@@ -4,21 +4,14 @@
 #include <mutex>
 #include <set>
 
+#include "platform/x11/XErrorName.h"
+
 namespace hookcore {
 
 namespace {
 
 std::mutex reportMutex;
 std::set<uint32_t> reportedKinds;  // code | major << 8 | minor << 16
-
-const char* ErrorName(uint8_t code)
-{
-    static const char* const names[] = {"Success",   "BadRequest",  "BadValue",    "BadWindow", "BadPixmap",
-                                        "BadAtom",   "BadCursor",   "BadFont",     "BadMatch",  "BadDrawable",
-                                        "BadAccess", "BadAlloc",    "BadColormap", "BadGContext",
-                                        "BadIDChoice", "BadName",   "BadLength",   "BadImplementation"};
-    return code < sizeof(names) / sizeof(names[0]) ? names[code] : "extension error";
-}
 
 }  // namespace
 
@@ -32,7 +25,7 @@ void ReportXError(const char* what, const xcb_generic_error_t& error)
     std::fprintf(stderr,
                  "tavrechcore: %s: X error %s (error_code %u), major opcode %u, minor opcode %u, "
                  "resource id 0x%08x, sequence %u\n",
-                 what, ErrorName(error.error_code), error.error_code, error.major_code, error.minor_code,
+                 what, platform::XErrorName(error.error_code), error.error_code, error.major_code, error.minor_code,
                  error.resource_id, error.full_sequence);
 }
 

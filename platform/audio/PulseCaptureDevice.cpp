@@ -1,25 +1,11 @@
 #include "platform/audio/PulseCaptureDevice.h"
 
 #include <algorithm>
+#include <utility>
+
+#include "platform/audio/PulseSampleFormat.h"
 
 namespace platform {
-
-namespace {
-
-constexpr uint32_t kAllPcmFormats = 0xFFF;
-
-bool SampleFormatOf(uint16_t bits, pa_sample_format_t* format, uint8_t* silence) {
-    *silence = 0;
-    switch (bits) {
-    case 8: *format = PA_SAMPLE_U8; *silence = 0x80; return true;
-    case 16: *format = PA_SAMPLE_S16LE; return true;
-    case 24: *format = PA_SAMPLE_S24LE; return true;
-    case 32: *format = PA_SAMPLE_S32LE; return true;
-    default: return false;
-    }
-}
-
-}  // namespace
 
 PulseCaptureDevice::PulseCaptureDevice(std::unique_ptr<PulseConnection> connection, std::string source)
     : connection_(std::move(connection)), source_(std::move(source)) {}
@@ -32,17 +18,8 @@ PulseCaptureDevice::~PulseCaptureDevice() {
     }
     PulseConnection::Lock lock(*connection_);
     closing_ = true;
-    EndFill();
-    CancelAlign();
-    if (stream_) {
-        pa_stream_set_state_callback(stream_, nullptr, nullptr);
-        pa_stream_set_read_callback(stream_, nullptr, nullptr);
-        pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
-        pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
-        pa_stream_disconnect(stream_);
-        pa_stream_unref(stream_);
-        stream_ = nullptr;
-    }
+    placement_.reset();
+    stream_.reset();
 }
 
 bool PulseCaptureDevice::Error(std::string text) {
@@ -59,9 +36,7 @@ bool PulseCaptureDevice::CheckHealthy() {
 void PulseCaptureDevice::Fail(std::string reason) {
     if (failed_.load(std::memory_order_relaxed)) return;
     failReason_ = std::move(reason);
-    EndFill();
-    CancelAlign();
-    running_ = false;
+    if (placement_) placement_->End();
     failed_.store(true, std::memory_order_release);
     if (ring_) ring_->NotifyAll();
     pa_threaded_mainloop_signal(connection_->Mainloop(), 0);
@@ -77,140 +52,9 @@ void PulseCaptureDevice::OnStreamState(pa_stream* stream, void* arg) {
     pa_threaded_mainloop_signal(self->connection_->Mainloop(), 0);
 }
 
-// Suspended, resumed, or data lost to an overflow: what comes next is no longer
-// continuous with what came before, so it is placed by its capture time again.
-void PulseCaptureDevice::OnSuspended(pa_stream*, void* arg) {
-    static_cast<PulseCaptureDevice*>(arg)->aligned_ = false;
-}
-
-void PulseCaptureDevice::OnRead(pa_stream*, size_t, void* arg) {
-    static_cast<PulseCaptureDevice*>(arg)->Consume();
-}
-
-void PulseCaptureDevice::Discard() {
-    const void* data = nullptr;
-    size_t length = 0;
-    while (pa_stream_peek(stream_, &data, &length) == 0 && length > 0) pa_stream_drop(stream_);
-}
-
-void PulseCaptureDevice::Consume() {
-    if (!running_) {
-        Discard();
-        return;
-    }
-    if (!aligned_) {
-        // The sound waits in the stream until fresh timing tells when it was captured.
-        if (!alignRequest_) {
-            alignRequest_ = pa_stream_update_timing_info(stream_, &OnAlignTiming, this);
-            if (!alignRequest_) Align();  // place it with what is known
-        }
-        if (!aligned_) return;
-    }
-    for (;;) {
-        const void* data = nullptr;
-        size_t length = 0;
-        if (pa_stream_peek(stream_, &data, &length) < 0) {
-            Fail("Cannot read from the sound source: " + connection_->ErrorText());
-            return;
-        }
-        if (length == 0) return;  // nothing more queued
-        heard_ = true;
-        lastArrival_ = pa_rtclock_now();
-        const AudioCaptureTimeline::Share share = timeline_->Accept(length);
-        if (share.place > 0) {
-            // A hole in the stream (data null) is kept as silence, so time stays in step.
-            ring_->Write(data ? static_cast<const uint8_t*>(data) + share.drop : nullptr, share.place);
-            timeline_->Placed(share.place);
-        }
-        pa_stream_drop(stream_);
-        if (timeline_->Ending() && timeline_->Missing() == 0)
-            pa_threaded_mainloop_signal(connection_->Mainloop(), 0);
-    }
-}
-
-void PulseCaptureDevice::OnAlignTiming(pa_stream*, int, void* arg) {
-    auto* self = static_cast<PulseCaptureDevice*>(arg);
-    if (self->alignRequest_) {  // done: only our reference is left to release
-        pa_operation_unref(self->alignRequest_);
-        self->alignRequest_ = nullptr;
-    }
-    if (!self->running_ || self->closing_ || self->aligned_) return;
-    self->Align();
-    self->Consume();
-}
-
-void PulseCaptureDevice::Align() {
-    // The stream's latency is the age of the next byte to read: the source's own
-    // latency plus whatever waits on the server and in this stream.
-    const pa_usec_t now = pa_rtclock_now();
-    pa_usec_t latency = 0;
-    int negative = 0;
-    int64_t captured = static_cast<int64_t>(now);
-    if (pa_stream_get_latency(stream_, &latency, &negative) == 0) {
-        if (!negative) captured -= static_cast<int64_t>(latency);  // sound from the future is taken as now
-    } else {
-        // No timing: take what waits as the latest sound.
-        captured -= static_cast<int64_t>(pa_bytes_to_usec(pa_stream_readable_size(stream_), pa_stream_get_sample_spec(stream_)));
-    }
-    const uint64_t silence = timeline_->Align(captured);
-    if (silence > 0) {
-        ring_->Write(nullptr, static_cast<size_t>(silence));
-        timeline_->Placed(silence);
-    }
-    aligned_ = true;
-}
-
-pa_usec_t PulseCaptureDevice::SourceLatency() const {
-    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
-    return timing ? timing->source_usec : 0;
-}
-
-void PulseCaptureDevice::FillSilence(pa_usec_t now) {
-    // The source may still deliver sound captured within its latency and one
-    // fragment or two in transit; only the time before that is surely silent.
-    const pa_usec_t allowance = SourceLatency() + 2 * kFragmentMs * PA_USEC_PER_MSEC;
-    if (now <= allowance) return;
-    const uint64_t silence = timeline_->SilenceUntil(now - allowance);
-    if (silence == 0) return;
-    ring_->Write(nullptr, static_cast<size_t>(silence));
-    timeline_->Placed(silence);
-    aligned_ = false;  // sound that comes after all is placed by its capture time
-    if (timeline_->Ending() && timeline_->Missing() == 0) pa_threaded_mainloop_signal(connection_->Mainloop(), 0);
-}
-
-bool PulseCaptureDevice::Silent(pa_usec_t now) const {
-    // Nothing since Start (a monitor whose sink has not rendered yet), a suspended
-    // source, or one that has stopped sending for longer than it may lag.
-    return !heard_ || pa_stream_is_suspended(stream_) == 1 ||
-           now > lastArrival_ + SourceLatency() + kSilentAfterMs * PA_USEC_PER_MSEC;
-}
-
-void PulseCaptureDevice::OnFillTimer(pa_mainloop_api*, pa_time_event* timer, const struct timeval*, void* arg) {
-    auto* self = static_cast<PulseCaptureDevice*>(arg);
-    if (!self->running_) return;
-    const pa_usec_t now = pa_rtclock_now();
-    if (self->Silent(now)) self->FillSilence(now);
-    pa_context_rttime_restart(self->connection_->Context(), timer, now + kFillTickMs * PA_USEC_PER_MSEC);
-}
-
-void PulseCaptureDevice::CancelAlign() {
-    if (alignRequest_) {
-        pa_operation_cancel(alignRequest_);
-        pa_operation_unref(alignRequest_);
-        alignRequest_ = nullptr;
-    }
-}
-
-void PulseCaptureDevice::EndFill() {
-    if (fillTimer_) {
-        pa_threaded_mainloop_get_api(connection_->Mainloop())->time_free(fillTimer_);
-        fillTimer_ = nullptr;
-    }
-}
-
 bool PulseCaptureDevice::StreamSettled(void* arg) {
     auto* self = static_cast<PulseCaptureDevice*>(arg);
-    pa_stream_state_t state = pa_stream_get_state(self->stream_);
+    pa_stream_state_t state = pa_stream_get_state(self->stream_->Get());
     return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
 }
 
@@ -224,29 +68,14 @@ bool PulseCaptureDevice::GetFormats(uint32_t* formats) {
     PulseConnection::Lock lock(*connection_);
     if (!CheckHealthy()) return false;
     // The server converts to whatever PCM format a stream asks for.
-    *formats = kAllPcmFormats;
+    *formats = PulseSampleFormat::kAllPcmFormats;
     return true;
 }
 
 bool PulseCaptureDevice::CreateBuffer(const WaveFormatEx& format, uint32_t bufferBytes) {
-    if (format.wFormatTag != 1) return Error("The capture format is not PCM (format tag " + std::to_string(format.wFormatTag) + ")");
-    pa_sample_spec sampleSpec{};
-    uint8_t silence = 0;
-    if (!SampleFormatOf(format.wBitsPerSample, &sampleSpec.format, &silence))
-        return Error("Unsupported sample size: " + std::to_string(format.wBitsPerSample) + " bits");
-    if (format.nChannels < 1 || format.nChannels > PA_CHANNELS_MAX)
-        return Error("Unsupported channel count: " + std::to_string(format.nChannels));
-    if (format.nSamplesPerSec < 1 || format.nSamplesPerSec > PA_RATE_MAX)
-        return Error("Unsupported sample rate: " + std::to_string(format.nSamplesPerSec) + " Hz");
-    const uint32_t blockAlign = format.nChannels * format.wBitsPerSample / 8u;
-    if (format.nBlockAlign != blockAlign || format.nAvgBytesPerSec != blockAlign * format.nSamplesPerSec)
-        return Error("Inconsistent capture format: nBlockAlign " + std::to_string(format.nBlockAlign) +
-                     ", nAvgBytesPerSec " + std::to_string(format.nAvgBytesPerSec) + " (expected " +
-                     std::to_string(blockAlign) + " and " + std::to_string(blockAlign * format.nSamplesPerSec) + ")");
-    if (bufferBytes < blockAlign)
-        return Error("The capture buffer of " + std::to_string(bufferBytes) + " bytes holds no whole sample");
-    sampleSpec.rate = format.nSamplesPerSec;
-    sampleSpec.channels = static_cast<uint8_t>(format.nChannels);
+    PulseSampleFormat sample;
+    std::string refused;
+    if (!PulseSampleFormat::Of(format, bufferBytes, &sample, &refused)) return Error(std::move(refused));
 
     if (locked_ > 0) return Error("CreateBuffer while a region of the capture buffer is locked");
     PulseConnection::Lock lock(*connection_);
@@ -254,38 +83,23 @@ bool PulseCaptureDevice::CreateBuffer(const WaveFormatEx& format, uint32_t buffe
     if (stream_) return Error("The capture buffer exists already");
 
     pa_channel_map map;
-    if (!pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_WAVEEX))
-        return Error("No channel layout for " + std::to_string(sampleSpec.channels) + " channels");
-    blockAlign_ = blockAlign;
-    ring_ = std::make_unique<AudioCaptureRing>(bufferBytes, silence);
-    timeline_ = std::make_unique<AudioCaptureTimeline>(format.nAvgBytesPerSec, blockAlign);
+    if (!pa_channel_map_init_extend(&map, sample.spec.channels, PA_CHANNEL_MAP_WAVEEX))
+        return Error("No channel layout for " + std::to_string(sample.spec.channels) + " channels");
+    blockAlign_ = sample.blockAlign;
+    ring_ = std::make_unique<AudioCaptureRing>(bufferBytes, sample.silence);
+    timeline_ = std::make_unique<AudioCaptureTimeline>(format.nAvgBytesPerSec, sample.blockAlign);
 
-    pa_proplist* properties = pa_proplist_new();
-    pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "production");
-    stream_ = pa_stream_new_with_proplist(connection_->Context(), "Screen recording sound", &sampleSpec, &map, properties);
-    pa_proplist_free(properties);
-    if (!stream_) return Error("Cannot create a record stream: " + connection_->ErrorText());
-    pa_stream_set_state_callback(stream_, &OnStreamState, this);
-    pa_stream_set_read_callback(stream_, &OnRead, this);
-    pa_stream_set_suspended_callback(stream_, &OnSuspended, this);
-    pa_stream_set_overflow_callback(stream_, &OnSuspended, this);
+    auto stream = std::make_unique<PulseRecordStream>(*connection_, sample.spec, map);
+    if (!stream->Get()) return Error("Cannot create a record stream: " + connection_->ErrorText());
+    stream_ = std::move(stream);
+    pa_stream_set_state_callback(stream_->Get(), &OnStreamState, this);
+    placement_ = std::make_unique<PulseFragmentPlacement>(*connection_, *stream_, *ring_, *timeline_,
+                                                          [this](std::string reason) { Fail(std::move(reason)); });
 
-    pa_buffer_attr attr;
-    attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
-    // Small fragments keep the read position moving in steps of tens of milliseconds.
-    size_t fragment = pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &sampleSpec);
-    attr.fragsize = static_cast<uint32_t>(std::max<size_t>(fragment - fragment % blockAlign, blockAlign));
-    // Timing kept up to date by the server and interpolated in between: it tells when
-    // the sound read was captured.
-    int flags = PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                PA_STREAM_AUTO_TIMING_UPDATE;
-    if (!source_.empty()) flags |= PA_STREAM_DONT_MOVE;
-    if (pa_stream_connect_record(stream_, source_.empty() ? nullptr : source_.c_str(), &attr,
-                                 static_cast<pa_stream_flags_t>(flags)) < 0)
+    if (!stream_->Connect(source_, sample.blockAlign))
         return Error("Cannot connect the record stream: " + connection_->ErrorText());
     connection_->WaitUntil(&StreamSettled, this);
-    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+    if (pa_stream_get_state(stream_->Get()) != PA_STREAM_READY) {
         if (!CheckHealthy()) return false;
         return Error("The sound server did not set up the record stream in time");
     }
@@ -309,22 +123,14 @@ bool PulseCaptureDevice::Start() {
     PulseConnection::Lock lock(*connection_);
     if (!CheckHealthy()) return false;
     if (!stream_) return Error("Start needs a capture buffer first");
-    if (running_) return true;
+    if (placement_->Running()) return true;
     // Anything the server still holds from before the last stop is not wanted.
-    if (!connection_->Finish(pa_stream_flush(stream_, nullptr, nullptr)))
+    if (!connection_->Finish(pa_stream_flush(stream_->Get(), nullptr, nullptr)))
         return CheckHealthy() ? Error("The sound server did not flush the record stream") : false;
-    Discard();
-    timeline_->Begin(now);
-    running_ = true;
-    aligned_ = false;
-    heard_ = false;
-    lastArrival_ = now;
-    // While the source sends nothing, a timer keeps the position moving with the clock.
-    fillTimer_ = pa_context_rttime_new(connection_->Context(), now + kFillTickMs * PA_USEC_PER_MSEC, &OnFillTimer, this);
-    if (!connection_->Finish(pa_stream_cork(stream_, 0, nullptr, nullptr))) {
-        running_ = false;
-        EndFill();
-        CancelAlign();
+    stream_->Discard();
+    placement_->Begin(now);
+    if (!connection_->Finish(pa_stream_cork(stream_->Get(), 0, nullptr, nullptr))) {
+        placement_->End();
         return CheckHealthy() ? Error("The sound server did not start the record stream") : false;
     }
     return true;
@@ -337,14 +143,14 @@ bool PulseCaptureDevice::Stop() {
     PulseConnection::Lock lock(*connection_);
     if (!CheckHealthy()) return false;
     if (!stream_) return Error("Stop needs a capture buffer first");
-    if (!running_) return true;
+    if (!placement_->Running()) return true;
     // The run ends now. Sound captured up to now may still be on its way (the
     // source's latency, a fragment in transit): wait for it, a little longer than it
     // should take, and keep nothing captured after now.
     timeline_->EndAt(now);
-    if (Silent(now)) FillSilence(now);
+    if (placement_->Silent(now)) placement_->FillSilence(now);
     const uint64_t missingMs =
-        pa_bytes_to_usec(timeline_->Missing(), pa_stream_get_sample_spec(stream_)) / PA_USEC_PER_MSEC;
+        pa_bytes_to_usec(timeline_->Missing(), pa_stream_get_sample_spec(stream_->Get())) / PA_USEC_PER_MSEC;
     connection_->WaitUntil(&StopReached, this,
                            static_cast<uint32_t>(std::min<uint64_t>(missingMs + 300, kStopWaitMaxMs)));
     if (!CheckHealthy()) return false;
@@ -353,12 +159,10 @@ bool PulseCaptureDevice::Stop() {
         ring_->Write(nullptr, static_cast<size_t>(missing));
         timeline_->Placed(missing);
     }
-    running_ = false;
-    EndFill();
-    CancelAlign();
-    if (!connection_->Finish(pa_stream_cork(stream_, 1, nullptr, nullptr)))
+    placement_->End();
+    if (!connection_->Finish(pa_stream_cork(stream_->Get(), 1, nullptr, nullptr)))
         return CheckHealthy() ? Error("The sound server did not stop the record stream") : false;
-    Discard();
+    stream_->Discard();
     ring_->NotifyStop();
     return true;
 }

@@ -6,27 +6,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
+#include "platform/x11/XErrorName.h"
+#include "platform/x11/XcbPtr.h"
+
 namespace platform {
-
-// Frees an XCB reply or error with free(), as XCB requires.
-struct XcbFree {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using XcbPtr = std::unique_ptr<T, XcbFree>;
-
-inline const char* XErrorName(uint8_t code)
-{
-    static const char* const names[] = {"Success",  "BadRequest",  "BadValue",    "BadWindow",
-                                        "BadPixmap", "BadAtom",    "BadCursor",   "BadFont",
-                                        "BadMatch", "BadDrawable", "BadAccess",   "BadAlloc",
-                                        "BadColormap", "BadGContext", "BadIDChoice", "BadName",
-                                        "BadLength", "BadImplementation"};
-    return code < sizeof(names) / sizeof(names[0]) ? names[code] : "extension error";
-}
 
 // "<what>: X error BadWindow (error_code 3), major opcode 14, minor opcode 0,
 //  resource id 0x00a00001, sequence 12"
