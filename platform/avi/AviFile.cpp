@@ -13,17 +13,25 @@
 // and strh, avih, dmlh, the super indexes and the RIFF/LIST sizes are rewritten to
 // describe the file as it stands, in an order that leaves a readable file after each
 // single write. The file offset after such a flush is the "committed end".
+//
+// This file holds the writer's core (chunks, parts, closing and recovery) and the
+// public face. The head records are laid out and patched by AviHeaders, the idx1 of
+// the first part is AviLegacyIndex, each stream's OpenDML index is AviIndex, and when
+// a flush is due is AviFlushSchedule's call.
 #include "platform/avi/AviFile.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
+#include "platform/avi/AviFlushSchedule.h"
 #include "platform/avi/AviFormat.h"
+#include "platform/avi/AviHeaders.h"
 #include "platform/avi/AviIndex.h"
+#include "platform/avi/AviLegacyIndex.h"
 #include "platform/avi/AviOutput.h"
+#include "platform/avi/AviStreamImpl.h"
 
 namespace platform {
 
@@ -48,16 +56,6 @@ uint32_t StreamChunkId(uint32_t number, char a, char b)
     return TAVREC_FOURCC('0' + number / 10, '0' + number % 10, a, b);
 }
 
-uint32_t Clamp32(uint64_t value)
-{
-    return value > UINT32_MAX ? UINT32_MAX : uint32_t(value);
-}
-
-int16_t Clamp16(int32_t value)
-{
-    return int16_t(std::clamp<int32_t>(value, INT16_MIN, INT16_MAX));
-}
-
 std::string FourccText(uint32_t code)
 {
     std::string text;
@@ -68,47 +66,13 @@ std::string FourccText(uint32_t code)
     return text;
 }
 
-uint32_t Padded(size_t size)
-{
-    return uint32_t(size + (size & 1));
-}
-
 }  // namespace
-
-struct AviStream::Impl {
-    AviFile::Impl* file = nullptr;
-    uint32_t number = 0;
-    AviStreamInfo info{};
-    std::string name;
-    std::vector<uint8_t> format;
-    bool released = false;
-    uint32_t chunkId = 0;
-    std::unique_ptr<AviIndex> index;  // made when the header is laid out
-    uint32_t largestChunk = 0;
-    uint64_t flushedDuration = 0;     // stream length at the last flush
-    uint64_t strhOffset = 0;          // data of its 'strh'
-    uint64_t indxOffset = 0;          // header of its 'indx'
-
-    bool IsVideo() const { return info.fccType == kStreamTypeVideo; }
-    bool CountsSamples() const { return info.dwSampleSize != 0; }
-    uint64_t Length() const { return index ? index->TotalDuration() : 0; }
-    int64_t End() const { return int64_t(info.dwStart) + int64_t(Length()); }
-    uint8_t SilenceByte() const
-    {
-        // 8-bit PCM is unsigned: its silence is 0x80.
-        WaveFormatEx wave{};
-        if (info.fccType != kStreamTypeAudio || format.size() < 16)
-            return 0;
-        std::memcpy(&wave, format.data(), std::min(format.size(), sizeof wave));
-        return (wave.wFormatTag == 1 && wave.wBitsPerSample == 8) ? 0x80 : 0;
-    }
-};
 
 struct AviFile::Impl {
     std::mutex mutex;
     Options options;
     AviOutput out;
-    std::vector<std::unique_ptr<AviStream::Impl>> streamImpls;
+    AviStreamImpls streamImpls;
     std::vector<std::unique_ptr<AviStream>> streams;
     std::vector<AviIndex::Plan> plans;  // one per stream, reused by every flush
     std::vector<uint64_t> planOffsets;
@@ -121,17 +85,16 @@ struct AviFile::Impl {
     bool failed = false;  // a write to the disk failed: no more writes, cut back at Close
     bool full = false;    // the index has no room for another part
 
-    uint64_t avihOffset = 0;
-    uint64_t dmlhOffset = 0;
+    AviHeaders headers;
+    AviLegacyIndex idx1;  // of the first part only
+    AviFlushSchedule flushes;
     uint32_t partNumber = 0;
     uint64_t partStart = 0;
     uint64_t moviListOffset = 0;
-    uint64_t firstMoviListOffset = 0;
     uint64_t firstMoviEnd = 0;  // once the first part is complete
     uint64_t firstRiffEnd = 0;
     bool partHasChunks = false;
     bool partClosed = false;  // the current part is complete, the next not yet begun
-    std::vector<Idx1Entry> idx1;
     uint64_t committedEnd = 0;
 
     bool SetError(std::string text)
@@ -146,9 +109,6 @@ struct AviFile::Impl {
         return SetError(failure);
     }
 
-    const AviStream::Impl* MainStream() const;
-    MainHeader BuildMainHeader() const;
-    StreamHeader BuildStreamHeader(const AviStream::Impl& s) const;
     bool WriteHeaders();
     bool PatchHeaders();
     uint64_t ClosingOverhead(const AviStream::Impl* adding) const;
@@ -156,15 +116,10 @@ struct AviFile::Impl {
     bool StartNewPart();
     bool ClosePart();
     bool FlushIndexes();
-    bool FlushDue() const;
     bool Write(AviStream::Impl& s, int32_t start, int32_t samples, const void* data, size_t bytes,
                uint32_t flags);
     bool Close();
     bool Recover();
-    uint64_t ChunkEnd(const Idx1Entry& e) const
-    {
-        return firstMoviListOffset + 8 + e.dwChunkOffset + 8 + Padded(e.dwChunkLength);
-    }
     void DropChunksPast(uint64_t end);
     bool DropLastChunk();
     uint64_t GoodEnd() const;
@@ -173,73 +128,8 @@ struct AviFile::Impl {
 
 // ---- headers ---------------------------------------------------------------------
 
-const AviStream::Impl* AviFile::Impl::MainStream() const
-{
-    for (const auto& s : streamImpls)
-        if (s->IsVideo())
-            return s.get();
-    return streamImpls.empty() ? nullptr : streamImpls.front().get();
-}
-
-StreamHeader AviFile::Impl::BuildStreamHeader(const AviStream::Impl& s) const
-{
-    const AviStreamInfo& i = s.info;
-    StreamHeader h{};
-    h.fccType = i.fccType;
-    h.fccHandler = i.fccHandler;
-    h.dwFlags = i.dwFlags;
-    h.wPriority = i.wPriority;
-    h.wLanguage = i.wLanguage;
-    h.dwInitialFrames = i.dwInitialFrames;
-    h.dwScale = i.dwScale;
-    h.dwRate = i.dwRate;
-    h.dwStart = i.dwStart;
-    h.dwLength = Clamp32(s.Length());
-    // A reader must be able to hold the largest chunk, whatever the caller guessed.
-    h.dwSuggestedBufferSize = std::max(i.dwSuggestedBufferSize, s.largestChunk);
-    h.dwQuality = i.dwQuality;
-    h.dwSampleSize = i.dwSampleSize;
-    h.rcFrame[0] = Clamp16(i.rcFrame.left);
-    h.rcFrame[1] = Clamp16(i.rcFrame.top);
-    h.rcFrame[2] = Clamp16(i.rcFrame.right);
-    h.rcFrame[3] = Clamp16(i.rcFrame.bottom);
-    return h;
-}
-
-MainHeader AviFile::Impl::BuildMainHeader() const
-{
-    MainHeader m{};
-    const AviStream::Impl* video = nullptr;
-    for (const auto& s : streamImpls)
-        if (s->IsVideo()) {
-            video = s.get();
-            break;
-        }
-    if (video) {
-        const AviStreamInfo& i = video->info;
-        m.dwMicroSecPerFrame = Clamp32(uint64_t(std::llround(1e6 * i.dwScale / i.dwRate)));
-        m.dwWidth = Clamp32(uint64_t(std::max<int64_t>(0, int64_t(i.rcFrame.right) - i.rcFrame.left)));
-        m.dwHeight = Clamp32(uint64_t(std::max<int64_t>(0, int64_t(i.rcFrame.bottom) - i.rcFrame.top)));
-    }
-    double bytesPerSec = 0;
-    for (const auto& s : streamImpls) {
-        const double unitsPerSec = double(s->info.dwRate) / s->info.dwScale;
-        bytesPerSec += unitsPerSec * (s->CountsSamples() ? s->info.dwSampleSize : s->largestChunk);
-        m.dwSuggestedBufferSize = std::max(m.dwSuggestedBufferSize, BuildStreamHeader(*s).dwSuggestedBufferSize);
-    }
-    m.dwMaxBytesPerSec = Clamp32(uint64_t(std::min(bytesPerSec, double(UINT32_MAX))));
-    m.dwFlags = kAvifHasIndex | kAvifIsInterleaved;
-    if (const AviStream::Impl* main = MainStream(); main && main->index)
-        m.dwTotalFrames = Clamp32(main->index->FirstPartChunks());
-    m.dwStreams = uint32_t(streamImpls.size());
-    return m;
-}
-
 bool AviFile::Impl::WriteHeaders()
 {
-    const uint32_t capacity = options.indexCapacity;
-    uint32_t hdrlSize = 4 + 8 + sizeof(MainHeader);
-    std::vector<uint32_t> strlSizes;
     for (auto& s : streamImpls) {
         if (s->IsVideo()) {
             BitmapInfoHeader bih{};
@@ -250,52 +140,14 @@ bool AviFile::Impl::WriteHeaders()
         } else {
             s->chunkId = StreamChunkId(s->number, 'w', 'b');
         }
-        s->index = std::make_unique<AviIndex>(s->number, s->chunkId, s->info.dwSampleSize, capacity);
-        uint32_t strl = 4 + 8 + sizeof(StreamHeader) + 8 + Padded(s->format.size()) +
-                        AviIndex::SuperIndexBytes(capacity);
-        if (!s->name.empty())
-            strl += 8 + Padded(s->name.size() + 1);
-        strlSizes.push_back(strl);
-        hdrlSize += 8 + strl;
+        s->index = std::make_unique<AviIndex>(s->number, s->chunkId, s->info.dwSampleSize, options.indexCapacity);
     }
-    const uint32_t odmlSize = 4 + 8 + sizeof(OdmlHeader);
-    hdrlSize += 8 + odmlSize;
 
     out.Truncate(0);
     // Sizes as for an empty 'movi': the file is complete at every moment.
-    const ListHeader riff{kRiff, uint32_t(4 + 8 + hdrlSize + sizeof(ListHeader)), kFormAvi};
-    const ListHeader hdrl{kList, hdrlSize, kHdrl};
-    bool ok = out.Append(&riff, sizeof riff) && out.Append(&hdrl, sizeof hdrl);
-    const ChunkHeader avih{kAvih, sizeof(MainHeader)};
-    ok = ok && out.Append(&avih, sizeof avih);
-    avihOffset = out.Position();
-    const MainHeader main = BuildMainHeader();
-    ok = ok && out.Append(&main, sizeof main);
-    for (size_t n = 0; ok && n < streamImpls.size(); ++n) {
-        AviStream::Impl& s = *streamImpls[n];
-        const ListHeader strl{kList, strlSizes[n], kStrl};
-        const ChunkHeader strh{kStrh, sizeof(StreamHeader)};
-        ok = out.Append(&strl, sizeof strl) && out.Append(&strh, sizeof strh);
-        s.strhOffset = out.Position();
-        const StreamHeader header = BuildStreamHeader(s);
-        const ChunkHeader strf{kStrf, uint32_t(s.format.size())};
-        ok = ok && out.Append(&header, sizeof header) && out.Append(&strf, sizeof strf) &&
-             out.Append(s.format.data(), s.format.size()) && out.AppendFill(0, s.format.size() & 1);
-        if (!s.name.empty()) {
-            const ChunkHeader strn{kStrn, uint32_t(s.name.size() + 1)};
-            ok = ok && out.Append(&strn, sizeof strn) && out.Append(s.name.c_str(), s.name.size() + 1) &&
-                 out.AppendFill(0, (s.name.size() + 1) & 1);
-        }
-        s.indxOffset = out.Position();
-        ok = ok && s.index->AppendEmptySuperIndex(out);
-    }
-    const ListHeader odml{kList, odmlSize, kOdml};
-    const ChunkHeader dmlh{kDmlh, sizeof(OdmlHeader)};
-    ok = ok && out.Append(&odml, sizeof odml) && out.Append(&dmlh, sizeof dmlh);
-    dmlhOffset = out.Position();
-    const OdmlHeader odmlHeader{};
-    ok = ok && out.Append(&odmlHeader, sizeof odmlHeader);
-    moviListOffset = firstMoviListOffset = out.Position();
+    bool ok = headers.Append(out, streamImpls, options.indexCapacity);
+    moviListOffset = out.Position();
+    idx1.Start(moviListOffset);
     const ListHeader movi{kList, 4, kMovi};
     ok = ok && out.Append(&movi, sizeof movi);
     // On disk at once, so even a writer killed before its first flush leaves the header.
@@ -307,33 +159,20 @@ bool AviFile::Impl::WriteHeaders()
     partStart = 0;
     partHasChunks = false;
     partClosed = false;
-    for (auto& s : streamImpls) {
+    for (auto& s : streamImpls)
         s->index->StartPart(0);
-        s->flushedDuration = 0;
-    }
+    flushes.Start(streamImpls.size());
     plans.resize(streamImpls.size());
     planOffsets.resize(streamImpls.size());
     committedEnd = out.Position();
     return true;
 }
 
+// The head records, then the sizes of the current part's RIFF and 'movi' lists.
 bool AviFile::Impl::PatchHeaders()
 {
-    for (auto& s : streamImpls) {
-        const StreamHeader h = BuildStreamHeader(*s);
-        if (!out.Patch(s->strhOffset, &h, sizeof h))
-            return false;
-    }
-    const MainHeader m = BuildMainHeader();
-    if (!out.Patch(avihOffset, &m, sizeof m))
+    if (!headers.Patch(out, streamImpls))
         return false;
-    const AviStream::Impl* main = MainStream();
-    const uint32_t totalFrames = main ? Clamp32(main->index->TotalChunks()) : 0;
-    if (!out.Patch(dmlhOffset, &totalFrames, sizeof totalFrames))
-        return false;
-    for (auto& s : streamImpls)
-        if (!s->index->PatchSuperIndex(out, s->indxOffset))
-            return false;
     uint64_t moviEnd = out.Position();
     uint64_t riffEnd = moviEnd;
     if (partNumber == 0 && partClosed) {
@@ -359,7 +198,7 @@ uint64_t AviFile::Impl::ClosingOverhead(const AviStream::Impl* adding) const
             bytes += 2 * uint64_t(AviIndex::ChunkBytes(n));
     }
     if (partNumber == 0)
-        bytes += 8 + sizeof(Idx1Entry) * (idx1.size() + 1);
+        bytes += idx1.ChunkBytes(1);
     return bytes;
 }
 
@@ -378,8 +217,7 @@ bool AviFile::Impl::AppendChunk(AviStream::Impl& s, const void* data, uint32_t b
         return DiskFailure();
     s.index->Add(headerOffset + 8, bytes, keyFrame);
     if (partNumber == 0)
-        idx1.push_back({s.chunkId, keyFrame ? kIdx1KeyFrame : 0,
-                        uint32_t(headerOffset - (firstMoviListOffset + 8)), bytes});
+        idx1.Add(s.chunkId, headerOffset, bytes, keyFrame);
     s.largestChunk = std::max(s.largestChunk, bytes);
     partHasChunks = true;
     return true;
@@ -394,11 +232,8 @@ bool AviFile::Impl::ClosePart()
             return DiskFailure();
     }
     const uint64_t moviEnd = out.Position();
-    if (partNumber == 0) {
-        const ChunkHeader header{kIdx1, uint32_t(sizeof(Idx1Entry) * idx1.size())};
-        if (!out.Append(&header, sizeof header) || !out.Append(idx1.data(), sizeof(Idx1Entry) * idx1.size()))
-            return DiskFailure();
-    }
+    if (partNumber == 0 && !idx1.AppendChunk(out))
+        return DiskFailure();
     if (!out.Flush())
         return DiskFailure();
     for (size_t n = 0; n < streamImpls.size(); ++n)
@@ -411,12 +246,9 @@ bool AviFile::Impl::ClosePart()
     if (!PatchHeaders())
         return DiskFailure();
     committedEnd = out.Position();
-    for (auto& s : streamImpls)
-        s->flushedDuration = s->Length();
-    if (partNumber == 0) {
-        idx1.clear();
-        idx1.shrink_to_fit();
-    }
+    flushes.Done(streamImpls);
+    if (partNumber == 0)
+        idx1.Release();
     return true;
 }
 
@@ -460,20 +292,8 @@ bool AviFile::Impl::FlushIndexes()
     if (!PatchHeaders())
         return DiskFailure();
     committedEnd = out.Position();
-    for (auto& s : streamImpls)
-        s->flushedDuration = s->Length();
+    flushes.Done(streamImpls);
     return true;
-}
-
-bool AviFile::Impl::FlushDue() const
-{
-    for (const auto& s : streamImpls) {
-        // units * scale / rate seconds >= interval ms, without rounding or overflow
-        const unsigned __int128 units = s->Length() - s->flushedDuration;
-        if (units && units * s->info.dwScale * 1000 >= (unsigned __int128)options.flushIntervalMs * s->info.dwRate)
-            return true;
-    }
-    return false;
 }
 
 // ---- writing -------------------------------------------------------------------------
@@ -539,7 +359,7 @@ bool AviFile::Impl::Write(AviStream::Impl& s, int32_t start, int32_t samples, co
         for (int32_t k = 1; k < samples; ++k)
             if (!AppendChunk(s, nullptr, 0, false, 0))
                 return false;
-    if (FlushDue())
+    if (flushes.Due(streamImpls))
         return FlushIndexes();
     return true;
 }
@@ -569,8 +389,7 @@ void AviFile::Impl::DropChunksPast(uint64_t end)
     for (auto& s : streamImpls)
         s->index->DropEntriesPast(end);
     if (partNumber == 0)
-        while (!idx1.empty() && ChunkEnd(idx1.back()) > end)
-            idx1.pop_back();
+        idx1.DropChunksPast(end);
 }
 
 // Drops the newest chunk written since the last flush; false when there is none.
@@ -584,8 +403,8 @@ bool AviFile::Impl::DropLastChunk()
     if (!newest)
         return false;
     newest->index->DropLastEntry();
-    if (partNumber == 0 && !idx1.empty())
-        idx1.pop_back();
+    if (partNumber == 0)
+        idx1.DropLast();
     return true;
 }
 
@@ -606,7 +425,7 @@ uint64_t AviFile::Impl::ClosingBytes() const
             bytes += AviIndex::ChunkBytes(plan.count);
     }
     if (partNumber == 0)
-        bytes += 8 + sizeof(Idx1Entry) * idx1.size();
+        bytes += idx1.ChunkBytes();
     return bytes;
 }
 
@@ -710,6 +529,7 @@ std::unique_ptr<AviFile> AviFile::Create(const std::string& path, const Options&
         return fail("indexCapacity must be between 1 and " + std::to_string(kMaxIndexCapacity));
     auto impl = std::make_unique<Impl>();
     impl->options = options;
+    impl->flushes = AviFlushSchedule(options.flushIntervalMs);
     if (!impl->out.Open(path))
         return fail(impl->out.LastError());
     return std::unique_ptr<AviFile>(new AviFile(std::move(impl)));

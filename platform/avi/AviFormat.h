@@ -3,6 +3,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/WinTypes.h"
@@ -140,5 +141,11 @@ static_assert(sizeof(StdIndexHeader) == 24);
 static_assert(sizeof(StdIndexEntry) == 8);
 static_assert(sizeof(Idx1Entry) == 16);
 static_assert(sizeof(OdmlHeader) == 248);
+
+// A chunk's data is followed by a pad byte when its size is odd.
+inline constexpr uint32_t Padded(size_t size)
+{
+    return uint32_t(size + (size & 1));
+}
 
 }  // namespace platform::avi
