@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "engine/korvid.h"
+#include "platform/Utf8ToUtf16.h"
 #include "platform/codec/CodecManager.h"
 #include "platform/sync/NamedEvent.h"
 #include "platform/sync/Thread.h"
@@ -307,22 +308,7 @@ int main(int argc, char** argv)
         return 2;
     }
     std::strcpy(options.FileName, file.c_str());
-    const std::u16string codecName = [&] {
-        std::u16string text;
-        // UTF-8 to UTF-16 for the Basic Multilingual Plane, which every codec name uses.
-        for (size_t i = 0; i < codec.size();) {
-            const auto c = static_cast<unsigned char>(codec[i]);
-            char32_t cp = c;
-            int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-            if (extra)
-                cp = c & (0x3F >> extra);
-            ++i;
-            for (; extra > 0 && i < codec.size(); --extra, ++i)
-                cp = (cp << 6) | (static_cast<unsigned char>(codec[i]) & 0x3F);
-            text += static_cast<char16_t>(cp <= 0xFFFF ? cp : u'?');
-        }
-        return text;
-    }();
+    const std::u16string codecName = platform::Utf8ToUtf16(codec);
     if (codecName.size() >= 64) {
         std::fprintf(stderr, "korvid-rec: the codec description is longer than 63 characters\n");
         return 2;
