@@ -6,8 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Utf8ToUtf16.h"
+
 // Invalid UTF-8 bytes become U+FFFD, one per byte.
-std::u16string Utf8ToUtf16(std::string_view text);
+using platform::Utf8ToUtf16;
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 

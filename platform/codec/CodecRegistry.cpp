@@ -8,6 +8,7 @@ extern "C" {
 #include <cstring>
 #include <vector>
 
+#include "platform/Utf8ToUtf16.h"
 #include "platform/codec/CodecAviTag.h"
 #include "platform/codec/CodecLog.h"
 #include "platform/codec/CodecSession.h"
@@ -26,32 +27,6 @@ struct ProbeSize {
 constexpr ProbeSize kGeneralSize{192, 144};
 constexpr ProbeSize kFixedSizes[] = {{352, 288}, {176, 144}, {720, 576}, {1280, 720}};
 constexpr int kProbeFrames = 2;
-
-std::u16string Utf16(const char* text)
-{
-    std::u16string out;
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
-    while (*p) {
-        uint32_t c = *p++;
-        int extra = 0;
-        if (c >= 0xF0) { c &= 0x07; extra = 3; }
-        else if (c >= 0xE0) { c &= 0x0F; extra = 2; }
-        else if (c >= 0xC0) { c &= 0x1F; extra = 1; }
-        else if (c >= 0x80) { c = 0xFFFD; }
-        for (; extra > 0 && (*p & 0xC0) == 0x80; --extra)
-            c = (c << 6) | (*p++ & 0x3F);
-        if (extra > 0)
-            c = 0xFFFD;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(char16_t(0xD800 + (c >> 10)));
-            out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(char16_t(c));
-        }
-    }
-    return out;
-}
 
 BitmapInfoHeader ProbeFormat(ProbeSize size)
 {
@@ -147,7 +122,7 @@ std::vector<CodecEntry> Build()
         entry.codec = codec;
         entry.info.fccType = kCodecTypeVideo;
         entry.info.fccHandler = tag;
-        entry.info.description = Utf16(codec->long_name ? codec->long_name : codec->name);
+        entry.info.description = Utf8ToUtf16(codec->long_name ? codec->long_name : codec->name);
         entry.info.encoderName = codec->name;
         if (DeviceAvailable(codec) && Admit(codec, &entry))
             entries.push_back(std::move(entry));

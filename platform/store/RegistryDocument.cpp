@@ -1,7 +1,8 @@
 #include "platform/store/RegistryDocument.h"
 
-#include <algorithm>
 #include <cstdio>
+
+#include "platform/store/RegistryEscaping.h"
 
 namespace platform {
 
@@ -9,8 +10,6 @@ namespace {
 
 constexpr std::string_view kHeader = "REGEDIT4";
 constexpr size_t kLineWidth = 80;
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t'; }
 
@@ -32,8 +31,8 @@ bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix) {
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
-    c = LowerAscii(c);
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
@@ -51,34 +50,6 @@ bool ParseHexNumber(std::string_view s, size_t maxDigits, uint32_t* out) {
 }
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7f; }
-
-// Reads a quoted text starting at s[*pos] == '"', undoing \\ and \" escapes.
-bool ParseQuoted(std::string_view s, size_t* pos, std::string* out, std::string* error) {
-    size_t i = *pos + 1;
-    out->clear();
-    while (i < s.size()) {
-        char c = s[i];
-        if (c == '"') {
-            *pos = i + 1;
-            return true;
-        }
-        if (c == '\\') {
-            if (i + 1 >= s.size()) break;
-            char next = s[i + 1];
-            if (next != '\\' && next != '"') {
-                *error = std::string("unknown escape \\") + next + " (only \\\\ and \\\" are allowed)";
-                return false;
-            }
-            out->push_back(next);
-            i += 2;
-            continue;
-        }
-        out->push_back(c);
-        ++i;
-    }
-    *error = "text without its closing quote";
-    return false;
-}
 
 bool ParseByteList(std::string_view s, std::vector<uint8_t>* out, std::string* error) {
     out->clear();
@@ -108,13 +79,6 @@ bool IsQuotableText(const std::vector<uint8_t>& data) {
     return true;
 }
 
-void AppendEscaped(std::string* out, std::string_view text) {
-    for (char c : text) {
-        if (c == '\\' || c == '"') out->push_back('\\');
-        out->push_back(c);
-    }
-}
-
 void AppendHexList(std::string* out, size_t column, const std::vector<uint8_t>& data) {
     char piece[4];
     for (size_t i = 0; i < data.size(); ++i) {
@@ -133,66 +97,7 @@ void AppendHexList(std::string* out, size_t column, const std::vector<uint8_t>& 
 
 }  // namespace
 
-bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
-
-RegistryDocument::NamedValue* RegistryDocument::Key::Find(std::string_view valueName) {
-    for (auto& v : values)
-        if (EqualsIgnoreAsciiCase(v.name, valueName)) return &v;
-    return nullptr;
-}
-
-const RegistryDocument::NamedValue* RegistryDocument::Key::Find(std::string_view valueName) const {
-    return const_cast<Key*>(this)->Find(valueName);
-}
-
-void RegistryDocument::Key::Set(std::string_view valueName, RegValue value) {
-    if (NamedValue* v = Find(valueName)) {
-        v->value = std::move(value);
-        return;
-    }
-    values.push_back({std::string(valueName), std::move(value)});
-}
-
-bool RegistryDocument::Key::Remove(std::string_view valueName) {
-    auto it = std::find_if(values.begin(), values.end(),
-                           [&](const NamedValue& v) { return EqualsIgnoreAsciiCase(v.name, valueName); });
-    if (it == values.end()) return false;
-    values.erase(it);
-    return true;
-}
-
-RegistryDocument::Key* RegistryDocument::FindKey(std::string_view name) {
-    for (auto& k : keys)
-        if (EqualsIgnoreAsciiCase(k.name, name)) return &k;
-    return nullptr;
-}
-
-const RegistryDocument::Key* RegistryDocument::FindKey(std::string_view name) const {
-    return const_cast<RegistryDocument*>(this)->FindKey(name);
-}
-
-bool RegistryDocument::HasKeyOrDescendant(std::string_view name) const {
-    for (const auto& k : keys) {
-        std::string_view n = k.name;
-        if (EqualsIgnoreAsciiCase(n, name)) return true;
-        if (n.size() > name.size() && n[name.size()] == '\\' && EqualsIgnoreAsciiCase(n.substr(0, name.size()), name))
-            return true;
-    }
-    return false;
-}
-
-RegistryDocument::Key& RegistryDocument::AddKey(std::string_view name) {
-    if (Key* k = FindKey(name)) return *k;
-    keys.push_back({std::string(name), {}});
-    return keys.back();
-}
-
-bool RegistryDocument::Parse(std::string_view text, RegistryDocument* out, int* errorLine, std::string* error) {
+bool RegistryDocument::Parse(std::string_view text, RegistryKeys* out, int* errorLine, std::string* error) {
     out->keys.clear();
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
 
@@ -213,7 +118,7 @@ bool RegistryDocument::Parse(std::string_view text, RegistryDocument* out, int* 
     };
 
     bool headerSeen = false;
-    Key* current = nullptr;
+    RegistryKeys::Key* current = nullptr;
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string_view line = Trim(lines[i]);
         if (line.empty() || line.front() == ';') continue;
@@ -293,10 +198,10 @@ bool RegistryDocument::Parse(std::string_view text, RegistryDocument* out, int* 
     return true;
 }
 
-std::string RegistryDocument::Serialize() const {
+std::string RegistryDocument::Serialize(const RegistryKeys& keys) {
     std::string out(kHeader);
     out += "\n\n";
-    for (const auto& key : keys) {
+    for (const auto& key : keys.keys) {
         out += '[';
         out += key.name;
         out += "]\n";

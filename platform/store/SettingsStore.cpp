@@ -1,126 +1,17 @@
 #include "platform/store/SettingsStore.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/UniqueFd.h"
+#include "platform/store/LockedFileWrite.h"
+#include "platform/store/ReadWholeFile.h"
+#include "platform/store/RegistryDocument.h"
 
 namespace platform {
 
 namespace {
-
-// Set to N (a number from 1) to make this process stop itself with SIGSTOP in its
-// N-th write, once the new text is flushed to the temporary file and before it is
-// renamed over the old file, so a test can kill a writer at exactly that point.
-constexpr const char* kStopBeforeRenameVariable = "TAVREC_REGISTRY_STOP_BEFORE_RENAME";
-
-void StopHereIfAsked() {
-    static std::atomic<long> writes{0};
-    const char* value = std::getenv(kStopBeforeRenameVariable);
-    if (!value || !*value) return;
-    long wanted = std::strtol(value, nullptr, 10);
-    if (++writes == (wanted < 1 ? 1 : wanted)) ::raise(SIGSTOP);
-}
-
-std::string Errno(int err) { return std::strerror(err); }
-
-std::string DirName(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// Creates the folder and any missing parents with mode 0700.
-bool MakeFolders(const std::string& dir, std::string* error) {
-    struct stat st;
-    if (::stat(dir.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return true;
-        *error = dir + " is not a folder";
-        return false;
-    }
-    if (errno != ENOENT && errno != ENOTDIR) {  // ENOTDIR: the parent check below names the culprit
-        *error = dir + ": " + Errno(errno);
-        return false;
-    }
-    std::string parent = DirName(dir);
-    if (parent != dir && !MakeFolders(parent, error)) return false;
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-        *error = "cannot create the folder " + dir + ": " + Errno(errno);
-        return false;
-    }
-    return true;
-}
-
-// Follows symbolic links (also dangling ones) to the file they name.
-std::string FollowLinks(const std::string& path) {
-    std::string current = path;
-    for (int depth = 0; depth < 40; ++depth) {
-        struct stat st;
-        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-        std::string target(size_t(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-        ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
-        if (n < 0) return current;
-        target.resize(size_t(n));
-        current = (!target.empty() && target[0] == '/') ? target : DirName(current) + "/" + target;
-    }
-    return current;
-}
-
-enum class ReadResult { Ok, Missing, Failed };
-
-ReadResult ReadWholeFile(const std::string& path, std::string* out, std::string* error) {
-    out->clear();
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid()) {
-        // A folder on the way that is missing or is a file: there is no such file yet.
-        if (errno == ENOENT || errno == ENOTDIR) return ReadResult::Missing;
-        *error = Errno(errno);
-        return ReadResult::Failed;
-    }
-    struct stat st;
-    if (::fstat(fd.Get(), &st) != 0) {
-        *error = Errno(errno);
-        return ReadResult::Failed;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *error = "not a regular file";
-        return ReadResult::Failed;
-    }
-    char buf[16384];
-    while (true) {
-        ssize_t n = ::read(fd.Get(), buf, sizeof buf);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *error = Errno(errno);
-            return ReadResult::Failed;
-        }
-        out->append(buf, size_t(n));
-    }
-    return ReadResult::Ok;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(size_t(n));
-    }
-    return true;
-}
 
 std::string NormaliseKeyPath(std::string_view path) {
     std::string out;
@@ -175,88 +66,46 @@ std::string SettingsStore::Resolve(std::string_view path) const {
     return NormaliseKeyPath(base + "\\" + std::string(path));
 }
 
+bool SettingsStore::ReadInto(const std::string& file, RegistryKeys* out) const {
+    std::string text, error;
+    switch (ReadWholeFile(file, &text, &error)) {
+    case FileReadResult::Failed:
+        return Fail(ErrorKind::Read, "Cannot read the settings file " + file + ": " + error);
+    case FileReadResult::Missing:
+        break;
+    case FileReadResult::Ok: {
+        int line = 0;
+        if (!RegistryDocument::Parse(text, out, &line, &error))
+            return Fail(ErrorKind::Parse, "Settings file " + file + ", line " + std::to_string(line) + ": " + error, line);
+        break;
+    }
+    }
+    return true;
+}
+
 bool SettingsStore::Load() {
     if (path_.empty()) return Fail(ErrorKind::Read, "No place for the settings file: neither TAVREC_REGISTRY nor a home folder is set");
-    std::string text, error;
-    auto doc = std::make_unique<RegistryDocument>();
-    switch (ReadWholeFile(path_, &text, &error)) {
-    case ReadResult::Failed:
-        return Fail(ErrorKind::Read, "Cannot read the settings file " + path_ + ": " + error);
-    case ReadResult::Missing:
-        break;
-    case ReadResult::Ok: {
-        int line = 0;
-        if (!RegistryDocument::Parse(text, doc.get(), &line, &error))
-            return Fail(ErrorKind::Parse, "Settings file " + path_ + ", line " + std::to_string(line) + ": " + error, line);
-        break;
-    }
-    }
+    auto doc = std::make_unique<RegistryKeys>();
+    if (!ReadInto(path_, doc.get())) return false;
     doc_ = std::move(doc);
     return true;
 }
 
-bool SettingsStore::Mutate(const std::function<bool(RegistryDocument&, std::string*)>& change) {
+bool SettingsStore::Mutate(const std::function<bool(RegistryKeys&, std::string*)>& change) {
     if (path_.empty()) return Fail(ErrorKind::Write, "No place for the settings file: neither TAVREC_REGISTRY nor a home folder is set");
-    const std::string target = FollowLinks(path_);
-    const std::string dir = DirName(target);
+    LockedFileWrite write(path_);
     std::string error;
     auto writeFailure = [&](const std::string& what) {
-        return Fail(ErrorKind::Write, "Cannot write the settings file " + target + ": " + what);
+        return Fail(ErrorKind::Write, "Cannot write the settings file " + write.Target() + ": " + what);
     };
-
-    if (!MakeFolders(dir, &error)) return writeFailure(error);
-
-    const std::string lockPath = target + ".lock";
-    UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!lock.Valid()) return writeFailure("cannot open the lock file " + lockPath + ": " + Errno(errno));
-    while (::flock(lock.Get(), LOCK_EX) != 0) {
-        if (errno != EINTR) return writeFailure("cannot lock " + lockPath + ": " + Errno(errno));
-    }
+    if (!write.Lock(&error)) return writeFailure(error);
 
     // Read afresh under the lock, so another process's writes are kept.
-    std::string text;
-    auto fresh = std::make_unique<RegistryDocument>();
-    mode_t mode = 0600;
-    switch (ReadWholeFile(target, &text, &error)) {
-    case ReadResult::Failed:
-        return Fail(ErrorKind::Read, "Cannot read the settings file " + target + ": " + error);
-    case ReadResult::Missing:
-        break;
-    case ReadResult::Ok: {
-        int line = 0;
-        if (!RegistryDocument::Parse(text, fresh.get(), &line, &error))
-            return Fail(ErrorKind::Parse, "Settings file " + target + ", line " + std::to_string(line) + ": " + error, line);
-        struct stat st;
-        if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
-        break;
-    }
-    }
+    auto fresh = std::make_unique<RegistryKeys>();
+    if (!ReadInto(write.Target(), fresh.get())) return false;
 
     if (!change(*fresh, &error)) return Fail(ErrorKind::NotFound, error);
-    const std::string newText = fresh->Serialize();
-
-    const std::string tmpPath = target + ".tmp";
-    {
-        UniqueFd tmp(::open(tmpPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-        if (!tmp.Valid()) return writeFailure("cannot create " + tmpPath + ": " + Errno(errno));
-        bool ok = ::fchmod(tmp.Get(), mode) == 0 && WriteAll(tmp.Get(), newText) && ::fsync(tmp.Get()) == 0;
-        int err = errno;
-        ok = tmp.Close() && ok;
-        if (!ok) {
-            ::unlink(tmpPath.c_str());
-            return writeFailure(tmpPath + ": " + Errno(err ? err : errno));
-        }
-    }
-
-    StopHereIfAsked();
-
-    if (::rename(tmpPath.c_str(), target.c_str()) != 0) {
-        int err = errno;
-        ::unlink(tmpPath.c_str());
-        return writeFailure("cannot replace it: " + Errno(err));
-    }
-    // Make the rename itself durable.
-    if (UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dirFd.Valid()) ::fsync(dirFd.Get());
+    if (!write.Replace(RegistryDocument::Serialize(*fresh), &error)) return writeFailure(error);
 
     doc_ = std::move(fresh);
     return true;
@@ -269,7 +118,7 @@ bool SettingsStore::OpenKey(std::string_view path, bool canCreate) {
     if (!Load()) return false;
     if (!doc_->HasKeyOrDescendant(full)) {
         if (!canCreate) return Fail(ErrorKind::NotFound, "No key " + full);
-        if (!Mutate([&](RegistryDocument& d, std::string*) {
+        if (!Mutate([&](RegistryKeys& d, std::string*) {
                 d.AddKey(full);
                 return true;
             }))
@@ -294,14 +143,14 @@ bool SettingsStore::KeyExists(std::string_view path) {
 
 bool SettingsStore::ValueExists(std::string_view name) const {
     if (!keyOpen_ || !doc_) return false;
-    const RegistryDocument::Key* key = doc_->FindKey(currentKey_);
+    const RegistryKeys::Key* key = doc_->FindKey(currentKey_);
     return key && key->Find(name);
 }
 
 bool SettingsStore::GetValue(std::string_view name, RegValue* out) const {
     if (!keyOpen_ || !doc_) return Fail(ErrorKind::NoKey, "No key is open");
-    const RegistryDocument::Key* key = doc_->FindKey(currentKey_);
-    const RegistryDocument::NamedValue* v = key ? key->Find(name) : nullptr;
+    const RegistryKeys::Key* key = doc_->FindKey(currentKey_);
+    const RegistryKeys::NamedValue* v = key ? key->Find(name) : nullptr;
     if (!v) return Fail(ErrorKind::NotFound, "No value \"" + std::string(name) + "\" in " + currentKey_);
     *out = v->value;
     return true;
@@ -337,7 +186,7 @@ bool SettingsStore::ReadString(std::string_view name, std::string* out) const {
 std::vector<std::string> SettingsStore::ValueNames() const {
     std::vector<std::string> names;
     if (!keyOpen_ || !doc_) return names;
-    if (const RegistryDocument::Key* key = doc_->FindKey(currentKey_))
+    if (const RegistryKeys::Key* key = doc_->FindKey(currentKey_))
         for (const auto& v : key->values) names.push_back(v.name);
     return names;
 }
@@ -346,7 +195,7 @@ bool SettingsStore::WriteValue(std::string_view name, const RegValue& value) {
     if (!keyOpen_) return Fail(ErrorKind::NoKey, "No key is open");
     std::string why;
     if (!IsStorableValueName(name, &why)) return Fail(ErrorKind::BadName, "Bad value name \"" + std::string(name) + "\": " + why);
-    return Mutate([&](RegistryDocument& d, std::string*) {
+    return Mutate([&](RegistryKeys& d, std::string*) {
         d.AddKey(currentKey_).Set(name, value);
         return true;
     });
@@ -371,8 +220,8 @@ bool SettingsStore::WriteString(std::string_view name, std::string_view text) {
 bool SettingsStore::DeleteValue(std::string_view name) {
     if (!keyOpen_) return Fail(ErrorKind::NoKey, "No key is open");
     if (!ValueExists(name)) return Fail(ErrorKind::NotFound, "No value \"" + std::string(name) + "\" in " + currentKey_);
-    return Mutate([&](RegistryDocument& d, std::string* why) {
-        RegistryDocument::Key* key = d.FindKey(currentKey_);
+    return Mutate([&](RegistryKeys& d, std::string* why) {
+        RegistryKeys::Key* key = d.FindKey(currentKey_);
         if (key && key->Remove(name)) return true;
         *why = "No value \"" + std::string(name) + "\" in " + currentKey_;
         return false;

@@ -38,7 +38,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/store/RegistryDocument.h"
+#include "platform/store/RegistryKeys.h"
 
 namespace platform {
 
@@ -116,9 +116,11 @@ public:
 private:
     // Reads and parses the file into doc_ (a missing or empty file is an empty store).
     bool Load();
+    // Reads and parses that file into *out (nothing when it is missing).
+    bool ReadInto(const std::string& file, RegistryKeys* out) const;
     // Under the lock: reads the file afresh, applies change, replaces the file.
     // The change returns false (with its reason) to cancel the write.
-    bool Mutate(const std::function<bool(RegistryDocument&, std::string*)>& change);
+    bool Mutate(const std::function<bool(RegistryKeys&, std::string*)>& change);
     std::string Resolve(std::string_view path) const;
     bool Fail(ErrorKind kind, std::string text, int line = 0) const;
 
@@ -126,7 +128,7 @@ private:
     std::string root_ = "HKEY_CURRENT_USER";
     std::string currentKey_;
     bool keyOpen_ = false;
-    std::unique_ptr<RegistryDocument> doc_;  // the last reading of the file
+    std::unique_ptr<RegistryKeys> doc_;  // the last reading of the file
     mutable std::string lastError_;
     mutable ErrorKind lastErrorKind_ = ErrorKind::None;
     mutable int parseErrorLine_ = 0;

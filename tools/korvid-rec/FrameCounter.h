@@ -1,0 +1,25 @@
+// Counts the frames the capture library's video thread builds, and the frame slots
+// it skipped between two frames while the recording was not paused.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+#include "engine/korvid.h"
+
+namespace tools {
+
+struct FrameCounter {
+    uint32_t fps = 15;
+    std::atomic<uint64_t> stored{0};
+    std::atomic<uint64_t> dropped{0};
+    std::atomic<uint32_t> pauseEpoch{0};  // bumped whenever the recording is seen paused
+    std::chrono::steady_clock::time_point last{};
+    uint32_t lastEpoch = 0;
+
+    // The library's frame callback; object is the FrameCounter.
+    static void OnFrame(void* object, FrameSurface*, int32_t, int32_t, bool*);
+};
+
+}  // namespace tools

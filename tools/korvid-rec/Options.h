@@ -1,0 +1,33 @@
+// korvid-rec's command line: what to record, how, and into which file.
+#pragma once
+
+#include <string>
+
+#include "platform/WinTypes.h"
+#include "settings/AudioDevices.h"
+
+namespace tools {
+
+struct Options {
+    std::string window = "root";  // root, under-pointer or a window id, as given
+    unsigned long long fps = 15;
+    std::string codec = "Uncompress";
+    double seconds = 0;  // 0: until stopped
+    std::string file;
+    bool withAudio = false;
+    std::string audio;
+    WaveFormatEx audioFormat = settings::PcmFormat(22050, 2, 16);
+};
+
+// What ParseOptions returns when the options ask for a recording.
+constexpr int kRecord = -1;
+
+// Reads the options into *options. Returns kRecord, or the exit status to end with
+// at once: after --help, --list-codecs or --list-audio (which print what they ask
+// for) or, with a message on stderr, for bad arguments.
+int ParseOptions(int argc, char** argv, Options* options);
+
+// A whole unsigned number, decimal or 0x hex; false for anything else.
+bool ParseUnsigned(const char* text, unsigned long long* value);
+
+}  // namespace tools
