@@ -198,7 +198,7 @@ TEST(RecordingShortcuts, RecordPauseResumeStopFromAnotherProgram)
 // Runs tavrec-ctl with one command; its exit status.
 int Control(const std::string& command)
 {
-    return std::system((TAVREC_BINARY_DIR "/bin/tavrec-ctl " + command + " >/dev/null").c_str());
+    return std::system(("'" TAVREC_BINARY_DIR "/bin/tavrec-ctl' " + command + " >/dev/null").c_str());
 }
 
 TEST(RecordingShortcuts, TheWindowFollowsARecordingDrivenWithTavrecCtl)

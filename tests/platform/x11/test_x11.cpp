@@ -622,8 +622,8 @@ TEST(ScreenDepths, ServerTestsPassAt16_15_8And30Bits)
     self[n] = 0;
     for (const char* screen : {"1024x768x16", "1024x768x15", "1024x768x8", "1024x768x30"}) {
         const std::string command = std::string("TAVREC_X11_NESTED=1 TAVREC_SESSION_QUIET=1 TAVREC_SCREEN=") +
-                                    screen + " " TAVREC_SOURCE_DIR "/tests/desktop-session.sh " + self +
-                                    " --gtest_filter='XServer.*' 2>&1";
+                                    screen + " '" TAVREC_SOURCE_DIR "/tests/desktop-session.sh' '" + self +
+                                    "' --gtest_filter='XServer.*' 2>&1";
         int status = 0;
         const std::string out = Shell(command, &status);
         EXPECT_EQ(status, 0) << "screen " << screen << ":\n" << out;
