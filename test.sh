@@ -25,7 +25,7 @@ if [ "$rc" -eq 0 ] && [ -z "${TAVREC_SKIP_SANITIZERS:-}" ] && [ $# -eq 0 ]; then
   echo "== test.sh: engine tests under ThreadSanitizer (build-tsan/)"
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREC_SANITIZE=thread >/dev/null
   cmake --build build-tsan -j "$jobs" --target "${engine_tests[@]}"
-  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions='$PWD/tests/tsan.supp'" \
     tests/desktop-session.sh ctest --test-dir build-tsan --output-on-failure \
       -R '^(CaptureInterface|StreamSetup|AudioThreadTest|AudioRecording\.RecordsTheTone|VideoRecording\.(Uncompressed|Lossless|FollowsAMoved|WriteFailure)|OverlayFrame\.ConcurrentStrokesAndFrames)' || rc=$?
 
