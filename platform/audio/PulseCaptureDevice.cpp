@@ -83,13 +83,13 @@ bool PulseCaptureDevice::CreateBuffer(const WaveFormatEx& format, uint32_t buffe
     if (stream_) return Error("The capture buffer exists already");
 
     pa_channel_map map;
-    if (!pa_channel_map_init_extend(&map, sample.spec.channels, PA_CHANNEL_MAP_WAVEEX))
-        return Error("No channel layout for " + std::to_string(sample.spec.channels) + " channels");
+    if (!pa_channel_map_init_extend(&map, sample.stream.channels, PA_CHANNEL_MAP_WAVEEX))
+        return Error("No channel layout for " + std::to_string(sample.stream.channels) + " channels");
     blockAlign_ = sample.blockAlign;
     ring_ = std::make_unique<AudioCaptureRing>(bufferBytes, sample.silence);
     timeline_ = std::make_unique<AudioCaptureTimeline>(format.nAvgBytesPerSec, sample.blockAlign);
 
-    auto stream = std::make_unique<PulseRecordStream>(*connection_, sample.spec, map);
+    auto stream = std::make_unique<PulseRecordStream>(*connection_, sample.stream, map);
     if (!stream->Get()) return Error("Cannot create a record stream: " + connection_->ErrorText());
     stream_ = std::move(stream);
     pa_stream_set_state_callback(stream_->Get(), &OnStreamState, this);

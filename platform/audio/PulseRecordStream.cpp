@@ -4,10 +4,10 @@
 
 namespace platform {
 
-PulseRecordStream::PulseRecordStream(PulseConnection& connection, const pa_sample_spec& spec, const pa_channel_map& map) {
+PulseRecordStream::PulseRecordStream(PulseConnection& connection, const pa_sample_spec& sampleType, const pa_channel_map& map) {
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "production");
-    stream_ = pa_stream_new_with_proplist(connection.Context(), "Screen recording sound", &spec, &map, properties);
+    stream_ = pa_stream_new_with_proplist(connection.Context(), "Screen recording sound", &sampleType, &map, properties);
     pa_proplist_free(properties);
 }
 

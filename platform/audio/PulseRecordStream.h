@@ -19,7 +19,7 @@ public:
     static constexpr uint32_t kFragmentMs = 25;
 
     // A new stream, not connected yet; Get() is null when the server made none.
-    PulseRecordStream(PulseConnection& connection, const pa_sample_spec& spec, const pa_channel_map& map);
+    PulseRecordStream(PulseConnection& connection, const pa_sample_spec& sampleType, const pa_channel_map& map);
     ~PulseRecordStream();
     PulseRecordStream(const PulseRecordStream&) = delete;
     PulseRecordStream& operator=(const PulseRecordStream&) = delete;

@@ -41,7 +41,7 @@ bool PulseSampleFormat::Of(const WaveFormatEx& format, uint32_t bufferBytes, Pul
         return Refuse(error, "The capture buffer of " + std::to_string(bufferBytes) + " bytes holds no whole sample");
     sampleSpec.rate = format.nSamplesPerSec;
     sampleSpec.channels = static_cast<uint8_t>(format.nChannels);
-    out->spec = sampleSpec;
+    out->stream = sampleSpec;
     out->blockAlign = blockAlign;
     out->silence = silence;
     return true;

@@ -15,7 +15,7 @@ struct PulseSampleFormat {
     // Bit mask of the PCM formats offered: all twelve, the server converts to any of them.
     static constexpr uint32_t kAllPcmFormats = 0xFFF;
 
-    pa_sample_spec spec{};
+    pa_sample_spec stream{};  // the record stream's sample type, rate and channels
     uint32_t blockAlign = 1;  // bytes of one sample frame (all channels)
     uint8_t silence = 0;      // the byte of silence (0x80 for unsigned 8-bit samples)
 
