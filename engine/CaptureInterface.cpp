@@ -105,13 +105,14 @@ KORVID_API bool PauseRecording(CaptureContext* context)
     return recording;
 }
 
-// Stops a recording and reports how it went: false when it failed, whether it is
-// stopped now or had already ended by itself with a failure.
+// Stops a recording and reports how it went. A recording that already ended by
+// itself (its failure posted and readable as the last error) is Idle: true.
 KORVID_API bool StopRecording(CaptureContext* context)
 {
     if (!context)
         return false;
     platform::Thread* control = ControlThreadOf(context);
+    bool result = true;
     if (LoadState(context) == StateRecording) {
         const auto stop = CallerEvents::Stop();
         const auto run = CallerEvents::Run();
@@ -124,9 +125,8 @@ KORVID_API bool StopRecording(CaptureContext* context)
             ReportCaptureError(0, "Can not set the stop event");
             return false;
         }
+        result = control && control->Join() && control->ExitCode() != 1;
     }
-    // A recording that ended by itself has ended here, or is about to.
-    const bool result = !control || (control->Join() && control->ExitCode() != 1);
     if (control) {
         CloseControlThread(context);
         CallerEvents::Release();

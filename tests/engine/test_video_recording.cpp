@@ -578,7 +578,7 @@ TEST(VideoRecordingChild, WriteFailure)
     ASSERT_TRUE(recording.Begin(&error)) << error;
     ASSERT_TRUE(recording.WaitUntilIdle(20s)) << "the recording did not end by itself";
     EXPECT_EQ(testkit::LastErrorText(), "Write video data error");
-    EXPECT_FALSE(recording.Stop()) << "a recording that failed reports it, though it ended by itself";
+    EXPECT_TRUE(recording.Stop()) << "a recording that ended by itself stops with true";
 }
 
 // Run in a child process: the disk "fills" (file size limit) while the recording is
