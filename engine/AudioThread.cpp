@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <string>
 
 #include "engine/AudioFormatCheck.h"
 #include "engine/CaptureThreads.h"
@@ -60,6 +61,11 @@ public:
     uint32_t Run();
 
 private:
+    // Report a failure with the device's or the file's own reason after the text, and
+    // return false. The recording then ends and the program is told, as it is of a
+    // failure of the picture.
+    bool DeviceFailed(const char* text);
+    bool WriteFailed();
     bool Drain();
     bool Write();
     bool StartCapture();
@@ -94,14 +100,18 @@ bool AudioCapture::SetUp()
             return false;
     }
     std::string id;
-    if (!FindCaptureDevice(OptionText(options_->AudioDeviceName), &id))
+    if (!FindCaptureDevice(OptionText(options_->AudioDeviceName), &id)) {
+        ReportCaptureError(options_->NotifyWindow, "Failed to list the sound capture devices");
         return false;
+    }
     device_ = CurrentAudioDeviceSource().Open(id);
-    if (!device_)
+    if (!device_) {
+        ReportCaptureError(options_->NotifyWindow, "Failed to open the sound capture device");
         return false;
+    }
     uint32_t formats = 0;
     if (!device_->GetFormats(&formats))
-        return false;
+        return DeviceFailed("Failed to read the sound capture formats");
     if (formats == 0) {
         ReportCaptureError(options_->NotifyWindow, kNoDirectSoundText);
         return false;
@@ -109,7 +119,7 @@ bool AudioCapture::SetUp()
     bufferSize_ = 16 * format_.nAvgBytesPerSec;
     transfer_.resize(bufferSize_);
     if (!device_->CreateBuffer(format_, bufferSize_))
-        return false;
+        return DeviceFailed("Failed to create the sound capture buffer");
     std::array<uint32_t, kNotifications> offsets;
     std::array<platform::NamedEvent*, kNotifications> events;
     for (size_t i = 0; i < kNotifications; ++i) {
@@ -121,12 +131,30 @@ bool AudioCapture::SetUp()
     return true;
 }
 
+bool AudioCapture::DeviceFailed(const char* text)
+{
+    const std::string reason = device_ ? device_->LastError() : std::string();
+    const std::string message = reason.empty() ? std::string(text) : std::string(text) + ": " + reason;
+    ReportCaptureError(options_->NotifyWindow, message.c_str());
+    return false;
+}
+
+bool AudioCapture::WriteFailed()
+{
+    const std::string reason = AviFileOf(context_)->LastError();
+    const std::string message = reason.empty() ? std::string("Write audio data error")
+                                               : std::string("Write audio data error: ") + reason;
+    ReportCaptureError(options_->NotifyWindow, message.c_str());
+    return false;
+}
+
 // Copies the whole blocks captured since the last drain into the transfer buffer.
+// A source that went away (unplugged, the sound server ended) shows here first.
 bool AudioCapture::Drain()
 {
     uint32_t readPosition = 0;
     if (!device_->GetReadPosition(&readPosition))
-        return false;
+        return DeviceFailed("Failed to read the sound capture position");
     int64_t available = static_cast<int64_t>(readPosition) - lastReadOffset_;
     if (available < 0)
         available += bufferSize_;
@@ -138,23 +166,26 @@ bool AudioCapture::Drain()
     void* region2 = nullptr;
     uint32_t length1 = 0, length2 = 0;
     if (!device_->Lock(lastReadOffset_, static_cast<uint32_t>(available), &region1, &length1, &region2, &length2))
-        return false;
+        return DeviceFailed("Failed to lock the sound capture buffer");
     std::memcpy(&transfer_[pending_], region1, length1);
     if (region2 && length2)
         std::memcpy(&transfer_[pending_ + length1], region2, length2);
     pending_ += length1 + length2;
     lastReadOffset_ = (lastReadOffset_ + length1 + length2) % bufferSize_;
-    return device_->Unlock(region1, length1, region2, length2);
+    if (!device_->Unlock(region1, length1, region2, length2))
+        return DeviceFailed("Failed to unlock the sound capture buffer");
+    return true;
 }
 
 // Appends the drained bytes to the stream; the next drain starts the buffer afresh.
+// A full disk or the file size limit shows here.
 bool AudioCapture::Write()
 {
     if (pending_ == 0)
         return true;
     const auto samples = static_cast<int32_t>(pending_ / format_.nBlockAlign);
     if (!stream_->Write(samplePosition_, samples, transfer_.data(), pending_, 0))
-        return false;
+        return WriteFailed();
     samplePosition_ += samples;
     pending_ = 0;
     return true;
@@ -165,7 +196,7 @@ bool AudioCapture::StartCapture()
     if (capturing_)
         return true;
     if (!device_->Start())
-        return false;
+        return DeviceFailed("Failed to start the sound capture");
     capturing_ = true;
     return true;
 }
@@ -173,7 +204,7 @@ bool AudioCapture::StartCapture()
 bool AudioCapture::StopAndFlush()
 {
     if (!device_->Stop())
-        return false;
+        return DeviceFailed("Failed to stop the sound capture");
     capturing_ = false;
     return Drain() && Write();
 }

@@ -1,4 +1,5 @@
 // The recording functions the program calls: set up, start, pause/resume, stop.
+#include "engine/CallerEvents.h"
 #include "engine/CaptureThreads.h"
 #include "engine/ContextAccess.h"
 #include "engine/LastError.h"
@@ -9,6 +10,9 @@ namespace {
 using namespace korvid;
 
 constexpr uint32_t kPollMs = 100;
+// How long StopRecording waits for a recording to end by itself when its stop
+// request could not be made; it never waits without limit for a request never made.
+constexpr uint32_t kUnrequestedStopWaitMs = 5000;
 
 void CloseControlThread(CaptureContext* context)
 {
@@ -47,7 +51,9 @@ KORVID_API bool InitializeScreenCapture(CaptureContext* context)
     context->StopEvent = platform::NamedEvent::CreateOrOpen("MM2_REC_STOP").release();
     context->ReserveEvent = platform::NamedEvent::CreateOrOpen("MM2_REC_RESERVE").release();
     bool ok = context->RunEvent && context->StopEvent && context->ReserveEvent;
-    if (!ok) {
+    // The caller's own hold on the events, for starting, pausing and stopping.
+    const bool held = ok && CallerEvents::Hold();
+    if (!ok || !held) {
         ReportCaptureError(0, "Can not create control object");
     } else if (auto thread = platform::Thread::Start(ControlThreadMain, context)) {
         platform::Thread* control = thread.release();
@@ -61,27 +67,28 @@ KORVID_API bool InitializeScreenCapture(CaptureContext* context)
             platform::SleepMs(kPollMs);
         }
         CloseControlThread(context);
+        CallerEvents::Release();
         StoreState(context, StateIdle);
         return false;
     } else {
         ReportCaptureError(0, "Can not create control thread");
     }
+    if (held)
+        CallerEvents::Release();
     CloseEvents(context);
     StoreState(context, StateIdle);
     return false;
 }
 
-// The caller's side opens the control events by name instead of using the
-// context's handles: the control thread closes those handles when a recording ends
-// by itself, possibly while the caller is about to use them.
+// True only when the run event was set: a recording reported started captures.
 KORVID_API bool StartRecording(CaptureContext* context)
 {
     if (!context)
         return false;
     const bool recording = LoadState(context) == StateRecording;
-    if (auto run = platform::NamedEvent::OpenExisting("MM2_REC_RUN"))
-        run->Set();
-    return recording;
+    const auto run = CallerEvents::Run();
+    const bool set = run && run->Set();
+    return recording && set;
 }
 
 KORVID_API bool PauseRecording(CaptureContext* context)
@@ -89,31 +96,41 @@ KORVID_API bool PauseRecording(CaptureContext* context)
     if (!context)
         return false;
     const bool recording = LoadState(context) == StateRecording;
-    auto run = platform::NamedEvent::OpenExisting("MM2_REC_RUN");
+    const auto run = CallerEvents::Run();
     const int state = run ? run->State() : -1;
     if (state < 0)
         return false;
-    if (state == 1)
-        run->Reset();
-    else
-        run->Set();
+    if (!(state == 1 ? run->Reset() : run->Set()))
+        return false;
     return recording;
 }
 
+// Stops a recording and reports how it went. A recording that already ended by
+// itself (its failure posted and readable as the last error) is Idle: true.
 KORVID_API bool StopRecording(CaptureContext* context)
 {
     if (!context)
         return false;
+    platform::Thread* control = ControlThreadOf(context);
     bool result = true;
     if (LoadState(context) == StateRecording) {
-        if (auto stop = platform::NamedEvent::OpenExisting("MM2_REC_STOP"))
-            stop->Set();
-        if (auto run = platform::NamedEvent::OpenExisting("MM2_REC_RUN"))
+        const auto stop = CallerEvents::Stop();
+        const auto run = CallerEvents::Run();
+        const bool asked = stop && stop->Set();
+        if (run)
             run->Set();  // paused threads wake up
-        platform::Thread* control = ControlThreadOf(context);
+        if (!asked && control && !control->Join(kUnrequestedStopWaitMs)) {
+            // Still recording and it cannot be asked to stop: say so and keep the
+            // control thread, so that a later call can stop it.
+            ReportCaptureError(0, "Can not set the stop event");
+            return false;
+        }
         result = control && control->Join() && control->ExitCode() != 1;
     }
-    CloseControlThread(context);
+    if (control) {
+        CloseControlThread(context);
+        CallerEvents::Release();
+    }
     return result;
 }
 

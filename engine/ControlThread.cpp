@@ -100,7 +100,9 @@ uint32_t ControlThreadMain(void* argument)
         const StartResult result = StartCaptureThreads(context, started);
         if (result == StartResult::AllReady)
             StoreState(context, StateRecording);
-        if (result == StartResult::Failed) {
+        if (result == StartResult::AllReady && started.empty()) {
+            exitCode = 0;  // nothing enabled: nothing to record, nothing failed
+        } else if (result == StartResult::Failed) {
             // A video thread that already runs is stopped and waited for before the
             // events are closed and the file is released.
             StopCaptureThreads(context, started);

@@ -8,16 +8,6 @@
 
 namespace korvid {
 
-namespace {
-
-// Owns the frame format block from GetBitmapInformation.
-struct FrameFormat {
-    BitmapInfoHeader* header = nullptr;
-    ~FrameFormat() { ReleaseBitmapInfo(header); }
-};
-
-}  // namespace
-
 bool SameCodecDescription(const uint16_t* name, std::u16string_view description)
 {
     constexpr size_t kCapacity = sizeof CaptureOptions::CodecName / sizeof(uint16_t);
@@ -77,28 +67,30 @@ int32_t BuildStreamInfo(uint32_t kind, const CaptureOptions* options, const void
     return -1;
 }
 
-bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, platform::AviStream** stream,
-                       std::unique_ptr<platform::Compressor>* found)
+bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, const BitmapInfoHeader* format,
+                       platform::AviStream** stream, std::unique_ptr<platform::Compressor>* found,
+                       std::vector<uint8_t>* outputFormat)
 {
     *stream = nullptr;
     if (found)
         found->reset();
+    if (outputFormat)
+        outputFormat->clear();
     if (!file || !options) {
         ReportCaptureError(options ? options->NotifyWindow : 0, "Param error");
         return false;
     }
     const KorvidWindow notify = options->NotifyWindow;
-    FrameFormat frame;
-    if (GetBitmapInformation(options->CaptureWindow, &frame.header) != 1) {
+    if (!format) {
         ReportCaptureError(notify, "Failed to get bitmap information");
         return false;
     }
     platform::AviStreamInfo info;
-    if (BuildStreamInfo(platform::kStreamTypeVideo, options, frame.header, &info) != 1) {
+    if (BuildStreamInfo(platform::kStreamTypeVideo, options, format, &info) != 1) {
         ReportCaptureError(notify, "Failed to set video stream information");
         return false;
     }
-    std::unique_ptr<platform::Compressor> compressor = FindCodecByName(options->CodecName, frame.header);
+    std::unique_ptr<platform::Compressor> compressor = FindCodecByName(options->CodecName, format);
     if (compressor)
         info.fccHandler = compressor->GetInfo().fccHandler;
 
@@ -107,19 +99,20 @@ bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, p
         ReportCaptureError(notify, "Failed to create video stream");
         return false;
     }
+    std::vector<uint8_t> output;
     if (compressor) {
         // The stream format is the compressor's whole output format: the header and the
         // extra data after it, without which Huffyuv, FFV1 or Ut Video streams cannot
         // be decoded.
-        const uint32_t size = compressor->GetFormatSize(*frame.header);
-        std::vector<uint8_t> output(size);
-        if (size < sizeof(BitmapInfoHeader) || !compressor->GetFormat(*frame.header, output.data(), size) ||
+        const uint32_t size = compressor->GetFormatSize(*format);
+        output.resize(size);
+        if (size < sizeof(BitmapInfoHeader) || !compressor->GetFormat(*format, output.data(), size) ||
             !created->SetFormat(0, output.data(), size)) {
             ReportCaptureError(notify, "Failed to set video stream (compress) format");
             created->Release();
             return false;
         }
-    } else if (!created->SetFormat(0, frame.header, sizeof(BitmapInfoHeader))) {
+    } else if (!created->SetFormat(0, format, sizeof(BitmapInfoHeader))) {
         ReportCaptureError(notify, "Failed to set video stream (uncompress) format");
         created->Release();
         return false;
@@ -127,6 +120,8 @@ bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, p
     *stream = created;
     if (found)
         *found = std::move(compressor);
+    if (outputFormat)
+        *outputFormat = std::move(output);
     return true;
 }
 

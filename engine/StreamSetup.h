@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "engine/korvid.h"
 #include "platform/avi/AviFile.h"
@@ -28,11 +29,14 @@ int32_t BuildStreamInfo(uint32_t kind, const CaptureOptions* options, const void
                         platform::AviStreamInfo* info);
 
 // Create and format the video or the audio stream; on failure report the text to
-// NotifyWindow and leave *stream null. The video stream's compressor, found by
-// CodecName for the frame format, is handed to the caller in *compressor (null for
-// an uncompressed stream), so a recording opens its codec once.
-bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, platform::AviStream** stream,
-                       std::unique_ptr<platform::Compressor>* compressor = nullptr);
+// NotifyWindow and leave *stream null. The video stream is described by `format`,
+// the frame format the caller builds its frames in, so header and frames always
+// agree. Its compressor, found by CodecName for that format, is handed to the caller
+// in *compressor (null for an uncompressed stream) with the output format the stream
+// was given in *outputFormat, so a recording opens its codec once.
+bool CreateVideoStream(const CaptureOptions* options, platform::AviFile* file, const BitmapInfoHeader* format,
+                       platform::AviStream** stream, std::unique_ptr<platform::Compressor>* compressor = nullptr,
+                       std::vector<uint8_t>* outputFormat = nullptr);
 bool CreateAudioStream(const CaptureOptions* options, platform::AviFile* file, platform::AviStream** stream);
 
 }  // namespace korvid

@@ -6,9 +6,11 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/CaptureThreads.h"
@@ -27,6 +29,12 @@ namespace {
 
 // The compressor's last answer to the default-quality question, kept library-wide.
 std::atomic<uint32_t> g_defaultQuality{0};
+
+// How often the thread looks at RunEvent while it waits for the next slot. A pause
+// then ends the picture within this time of the request, as the audio thread ends
+// the sound, so pauses do not shift the picture against the sound however long a
+// frame interval is.
+constexpr uint32_t kRunPollMs = 10;
 
 // The pixels under the cursor, saved before it is drawn and put back after the
 // frame was written. The saved area is the cursor image's own size, clipped to the
@@ -117,6 +125,10 @@ public:
     uint32_t Run();
 
 private:
+    enum class Wake { Due, End };
+    // Waits until `wait` milliseconds have passed, a pause was asked for or the stop
+    // request came (Due), or ReserveEvent was set or a wait failed (End).
+    Wake WaitForSlot(uint32_t wait);
     bool BuildFrame(uint32_t slot);
     void ReportScreenError(const char* text, const std::string& reason);
     bool WriteFrame(uint32_t slot);
@@ -151,26 +163,39 @@ private:
 
 bool VideoCapture::SetUp()
 {
-    if (GetBitmapInformation(options_->CaptureWindow, &format_) != 1)
+    // The frame format is read once: the stream is described by it and every frame is
+    // built in it, so a window or screen that changes size meanwhile cannot give a
+    // header of one size over frames of another.
+    if (GetBitmapInformation(options_->CaptureWindow, &format_) != 1) {
+        ReportCaptureError(notify_, "Failed to get bitmap information");
         return false;
-    // The compressor the stream was described with is the one that compresses.
-    if (!CreateVideoStream(options_, AviFileOf(context_), &stream_, &compressor_))
+    }
+    // The compressor the stream was described with is the one that compresses, with
+    // the output format the stream was given.
+    if (!CreateVideoStream(options_, AviFileOf(context_), format_, &stream_, &compressor_, &outputFormat_))
         return false;
 
-    display_ = platform::XDisplay::Open();
-    if (!display_)
+    std::string error;
+    display_ = platform::XDisplay::Open(&error);
+    if (!display_) {
+        ReportScreenError("Failed to open the X display", error);
         return false;
+    }
     window_ = options_->CaptureWindow ? options_->CaptureWindow : display_->Root();
-    if (!display_->GetWindowRect(window_, &rect_))
+    if (!display_->GetWindowRect(window_, &rect_)) {
+        ReportScreenError("Failed to read the capture window's rectangle", display_->LastError());
         return false;
+    }
     // The frame keeps the size the window had when the stream was described.
     frame_.Width = format_->biWidth;
     frame_.Height = format_->biHeight;
     frame_.BitsPerPixel = format_->biBitCount;
     rowBytes_ = format_->biSizeImage / static_cast<uint32_t>(format_->biHeight);
-    grabber_ = platform::ScreenGrabber::Create(*display_, frame_.Width, frame_.Height);
-    if (!grabber_)
+    grabber_ = platform::ScreenGrabber::Create(*display_, frame_.Width, frame_.Height, &error);
+    if (!grabber_) {
+        ReportScreenError("Failed to set up the screen grab", error);
         return false;
+    }
     // The frame lives in the grabber's shared segment, so the server writes each grab
     // straight into it; a kept frame (RefreshFrame false) stays there untouched.
     frame_.Pixels = grabber_->FrameBuffer();
@@ -183,14 +208,10 @@ bool VideoCapture::SetUp()
     if (compressor_) {
         g_defaultQuality.store(compressor_->DefaultQuality());
         quality_ = g_defaultQuality.load();
-        const uint32_t size = compressor_->GetFormatSize(*format_);
-        outputFormat_.resize(std::max<uint32_t>(size, sizeof(BitmapInfoHeader)));
-        if (size < sizeof(BitmapInfoHeader) || !compressor_->GetFormat(*format_, outputFormat_.data(), size))
-            return false;
         BitmapInfoHeader output;
-        std::memcpy(&output, outputFormat_.data(), sizeof output);
+        std::memcpy(&output, outputFormat_.data(), sizeof output);  // the stream set-up checked its size
         compressed_.resize(output.biSizeImage);
-        if (!compressor_->Begin(*format_, outputFormat_.data(), size)) {
+        if (!compressor_->Begin(*format_, outputFormat_.data(), static_cast<uint32_t>(outputFormat_.size()))) {
             ReportCaptureError(notify_, "VCM begin error");
             return false;
         }
@@ -249,8 +270,12 @@ bool VideoCapture::BuildFrame(uint32_t slot)
         ReportScreenError("Failed to grab the screen", grabber_->LastError());
         return false;
     }
-    if (context_->OnFrame.Code)
-        context_->OnFrame.Code(context_->OnFrame.Object, &frame_, frame_.Width, frame_.Height, &refreshFrame_);
+    if (context_->OnFrame.Code) {
+        // The hook gets a copy of the frame record: whatever it does to the copy, the
+        // library goes on writing within its own frame.
+        FrameSurface frame = frame_;
+        context_->OnFrame.Code(context_->OnFrame.Object, &frame, frame_.Width, frame_.Height, &refreshFrame_);
+    }
 
     const bool haveCursor = cursorReader_->Read(&cursor_);
     if (haveCursor) {
@@ -265,11 +290,32 @@ bool VideoCapture::BuildFrame(uint32_t slot)
     return written;
 }
 
+VideoCapture::Wake VideoCapture::WaitForSlot(uint32_t wait)
+{
+    platform::NamedEvent* events[] = {ReserveEvent(context_), StopEvent(context_)};
+    const uint32_t begin = platform::GetTickCount();
+    for (;;) {
+        const uint32_t waited = platform::GetTickCount() - begin;
+        const uint32_t slice = waited >= wait ? 0 : std::min(wait - waited, kRunPollMs);
+        const int woken = platform::NamedEvent::WaitAny(events, 2, slice);
+        if (woken == 0)
+            return Wake::End;  // ReserveEvent set
+        if (woken == 1)
+            return Wake::Due;  // the stop request: the stop check follows the run check
+        if (woken != -1) {
+            ReportWaitFailure(notify_, "Failed to wait for the next frame");
+            return Wake::End;
+        }
+        if (slice == 0 || RunEvent(context_)->State() != 1)
+            return Wake::Due;  // the slot is due, or a pause was asked for
+    }
+}
+
 uint32_t VideoCapture::Run()
 {
     platform::NamedEvent* run = RunEvent(context_);
     platform::NamedEvent* stop = StopEvent(context_);
-    platform::NamedEvent* reserve = ReserveEvent(context_);
+    platform::NamedEvent* runOrStop[] = {run, stop};
     const uint32_t fps = options_->FramesPerSecond;
 
     // Times are unsigned 32-bit tick differences, which stay right across the tick
@@ -281,11 +327,8 @@ uint32_t VideoCapture::Run()
     uint32_t wait = 0;
 
     for (;;) {
-        const platform::NamedEvent::WaitResult slept = reserve->Wait(wait);
-        if (slept == platform::NamedEvent::WaitResult::Failed)
-            ReportWaitFailure(notify_, "Failed to wait for the next frame");
-        if (slept != platform::NamedEvent::WaitResult::Timeout)
-            return 1;  // a failed wait, or ReserveEvent set
+        if (WaitForSlot(wait) == Wake::End)
+            return 1;
         const int running = run->State();
         if (running < 0)
             return 1;
@@ -295,8 +338,11 @@ uint32_t VideoCapture::Run()
                 startTick = platform::GetTickCount();
             }
         } else {
+            // Paused until RunEvent is set again, or until the stop request, which the
+            // stop check below then sees.
             const uint32_t pauseStart = platform::GetTickCount();
-            if (run->Wait() != platform::NamedEvent::WaitResult::Signaled) {
+            const int woken = platform::NamedEvent::WaitAny(runOrStop, 2);
+            if (woken < 0) {
                 ReportWaitFailure(notify_, "Failed to wait for the run event");
                 return 1;
             }
@@ -332,8 +378,8 @@ uint32_t VideoCapture::Run()
         built = true;
         lastSlot = slot;
 
-        // Sleep to the start of the next slot; none when the frame took longer or a
-        // pause was asked for meanwhile.
+        // Wait for the start of the next slot; not at all when the frame took longer or
+        // a pause was asked for meanwhile.
         const uint32_t now = platform::GetTickCount() - startTick - pausedTotal;
         const uint64_t next = SlotStart(slot + 1, fps);
         wait = now >= next ? 0 : static_cast<uint32_t>(next - now);

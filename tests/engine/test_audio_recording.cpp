@@ -1,10 +1,11 @@
-// links: korvid tavrec_support_Recording tavrec_support_RiffReader tavrec_support_MediaProbe tavrec_support_TestWindow tavrec_platform_x11
+// links: korvid tavrec_support_Recording tavrec_support_PulseModule tavrec_support_RiffReader tavrec_support_MediaProbe tavrec_support_TestWindow tavrec_platform_x11
 // Recordings with sound from the session's PulseAudio server: a tone played into the
 // null sink is recorded from its monitor (the default source).
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 
 #include "platform/x11/XDisplay.h"
 #include "tests/support/MediaProbe.h"
+#include "tests/support/PulseModule.h"
 #include "tests/support/Recording.h"
 #include "tests/support/RiffReader.h"
 #include "tests/support/TestWindow.h"
@@ -26,6 +28,7 @@ extern char** environ;
 namespace {
 
 using namespace std::chrono_literals;
+using testkit::PulseModule;
 using testkit::Recording;
 
 // A sine tone written by sox and played into the default sink by paplay.
@@ -125,30 +128,6 @@ double Onset(const std::vector<double>& s, int rate)
             return static_cast<double>(i) / rate;
     return -1;
 }
-
-// A PulseAudio module loaded for one test and unloaded again.
-class PulseModule {
-public:
-    explicit PulseModule(const std::vector<std::string>& arguments)
-    {
-        std::vector<std::string> argv{"pactl", "load-module"};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        int code = -1;
-        id_ = testkit::RunCapture(argv, &code);
-        id_.erase(id_.find_last_not_of(" \n") + 1);
-        if (code != 0)
-            id_.clear();
-    }
-    ~PulseModule()
-    {
-        if (!id_.empty())
-            testkit::RunCapture({"pactl", "unload-module", id_});
-    }
-    bool Loaded() const { return !id_.empty(); }
-
-private:
-    std::string id_;
-};
 
 class AudioRecording : public ::testing::Test {
 protected:
@@ -355,6 +334,153 @@ TEST_F(AudioRecording, APlayingMonitorKeepsInStepWithThePictureAcrossAPause)
     std::this_thread::sleep_for(9500ms);
     ASSERT_TRUE(recording.Stop()) << testkit::LastErrorText();
     ExpectInStep(recording.options.FileName, 15);
+}
+
+// A source that goes away while it is recorded (a USB microphone pulled out): the
+// recording ends with the source's own reason, the program is told, the stop reports
+// the failure, and what was recorded until then plays.
+TEST_F(AudioRecording, ASourceThatGoesAwayEndsTheRecordingWithItsReason)
+{
+    PulseModule sine({"module-sine-source", "source_name=vanishing_sine", "frequency=440",
+                      "source_properties=device.description=Vanishing_sine"});
+    ASSERT_TRUE(sine.Loaded());
+    testsupport::TestWindowOptions windowOptions;
+    windowOptions.overrideRedirect = true;
+    auto window = testsupport::TestWindow::Create(windowOptions);
+    ASSERT_TRUE(window);
+    Recording& recording = Make("vanishing.avi", 15, window->Id());
+    recording.options.NotifyWindow = window->Id();
+    std::strcpy(recording.options.AudioDeviceName, "Vanishing_sine");
+    std::string error;
+    ASSERT_TRUE(recording.Begin(&error)) << error;
+    ASSERT_TRUE(testkit::WaitUntilSourceIsRecorded("vanishing_sine"));
+    std::this_thread::sleep_for(2500ms);
+    ASSERT_TRUE(sine.Unload());
+
+    const auto message = window->WaitForMessage(10s);
+    ASSERT_TRUE(message.has_value()) << "no CaptureErrorMessage arrived";
+    EXPECT_EQ(message->message, static_cast<uint32_t>(CaptureErrorMessage));
+    ASSERT_TRUE(recording.WaitUntilIdle(10s)) << "the recording goes on without its sound";
+    const std::string text = testkit::LastErrorText();
+    EXPECT_NE(text.find("vanishing_sine"), std::string::npos) << "the device's reason names the source: " << text;
+    EXPECT_TRUE(recording.Stop()) << "ended by itself: the failure was posted, the stop finds it Idle";
+
+    const auto streams = testkit::ProbeStreams(recording.options.FileName);
+    ASSERT_EQ(streams.size(), 2u);
+    int channels = 0, rate = 0;
+    const auto mono = Mono(testkit::DecodeAudio(recording.options.FileName, &channels, &rate), 2);
+    ASSERT_EQ(rate, 22050);
+    EXPECT_GT(static_cast<double>(mono.size()) / rate, 1.5) << "the sound before the source went away";
+    EXPECT_GE(testkit::DecodeVideo(recording.options.FileName, "bgr0", window->Width(), window->Height(), 4).size(),
+              20u);
+}
+
+// Run in a child process: sound only, into a file whose size is limited, so that an
+// audio write fails. Reports through the window and the exit code.
+TEST(AudioRecordingChild, FileSizeLimit)
+{
+    const char* window = std::getenv("TAVREC_TEST_CHILD_WINDOW");
+    const char* file = std::getenv("TAVREC_TEST_CHILD_FILE");
+    if (!window || !file)
+        GTEST_SKIP() << "runs only as the child of AnAudioOnlyRecordingOverTheFileSizeLimitEndsWithTheWriteError";
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{200000, 200000};  // a little over two seconds of sound
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    Recording recording(static_cast<uint32_t>(std::strtoul(window, nullptr, 0)), file, 15);
+    recording.options.VideoEnabled = 0;
+    recording.options.AudioEnabled = 1;
+    recording.options.AudioFormat = WaveFormatEx{1, 2, 22050, 88200, 4, 16, 0};
+    recording.options.NotifyWindow = recording.options.CaptureWindow;
+    std::string error;
+    ASSERT_TRUE(recording.Begin(&error)) << error;
+    ASSERT_TRUE(recording.WaitUntilIdle(20s)) << "the recording did not end by itself";
+    const std::string text = testkit::LastErrorText();
+    EXPECT_EQ(text.rfind("Write audio data error: ", 0), 0u) << text;
+    EXPECT_GT(text.size(), std::strlen("Write audio data error: ")) << "the file's reason follows";
+    EXPECT_TRUE(recording.Stop()) << "ended by itself: the failure was posted, the stop finds it Idle";
+}
+
+TEST_F(AudioRecording, AnAudioOnlyRecordingOverTheFileSizeLimitEndsWithTheWriteError)
+{
+    testsupport::TestWindowOptions windowOptions;
+    windowOptions.overrideRedirect = true;
+    auto window = testsupport::TestWindow::Create(windowOptions);
+    ASSERT_TRUE(window);
+    const std::string file = dir_.File("limited.avi");
+    const std::string windowVar = "TAVREC_TEST_CHILD_WINDOW=" + std::to_string(window->Id());
+    const std::string fileVar = "TAVREC_TEST_CHILD_FILE=" + file;
+    std::vector<char*> env;
+    for (char** e = environ; *e; ++e)
+        env.push_back(*e);
+    env.push_back(const_cast<char*>(windowVar.c_str()));
+    env.push_back(const_cast<char*>(fileVar.c_str()));
+    env.push_back(nullptr);
+    char filter[] = "--gtest_filter=AudioRecordingChild.FileSizeLimit";
+    char self[] = "/proc/self/exe";
+    char* argv[] = {self, filter, nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, env.data()), 0);
+
+    const auto message = window->WaitForMessage(30s);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(message.has_value()) << "no CaptureErrorMessage arrived";
+    EXPECT_EQ(message->message, static_cast<uint32_t>(CaptureErrorMessage));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's checks failed";
+
+    // The sound written before the failure plays.
+    const auto streams = testkit::ProbeStreams(file);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].at("codec_type"), "audio");
+    int channels = 0, rate = 0;
+    const auto samples = testkit::DecodeAudio(file, &channels, &rate);
+    ASSERT_EQ(channels * rate, 2 * 22050);
+    EXPECT_GE(static_cast<double>(samples.size()) / (channels * rate), 0.9) << "seconds of sound";
+}
+
+// At 1 fps a frame interval is a whole second. Pauses asked for in the middle of an
+// interval take out as much picture as sound, so after five of them picture and
+// sound still last the same.
+TEST_F(AudioRecording, FivePausesAtOneFrameASecondKeepPictureAndSoundTheSameLength)
+{
+    auto window = testsupport::TestWindow::Create();
+    ASSERT_TRUE(window);
+    Recording& recording = Make("pauses.avi", 1, window->Id());
+    ASSERT_TRUE(recording.Initialize()) << testkit::LastErrorText();
+    using Clock = std::chrono::steady_clock;
+    // Recording time is counted from the calls as made, so a late wake-up of this
+    // thread moves the next call but not the recorded total.
+    std::chrono::duration<double> recorded{};
+    Clock::time_point resumed = Clock::now();
+    ASSERT_TRUE(recording.Start());
+    const auto runFor = [&](double seconds) {
+        std::this_thread::sleep_until(resumed + std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::duration<double>(seconds) - recorded));
+    };
+    // Each pause comes half an interval after a slot began: at 1.5 s, 2.5 s, ... of
+    // recording time.
+    for (int pause = 0; pause < 5; ++pause) {
+        runFor(1.5 + pause);
+        ASSERT_TRUE(recording.Pause());
+        recorded += Clock::now() - resumed;
+        std::this_thread::sleep_for(700ms);
+        resumed = Clock::now();
+        ASSERT_TRUE(recording.Pause());  // resume
+    }
+    // 6.85 s of recording: slots 0 to 6, a picture of 7 s.
+    runFor(6.85);
+    ASSERT_TRUE(recording.Stop()) << testkit::LastErrorText();
+    recorded += Clock::now() - resumed;
+
+    const auto streams = testkit::ProbeStreams(recording.options.FileName);
+    ASSERT_EQ(streams.size(), 2u);
+    // ffprobe gives the picture's duration; of PCM sound in AVI it counts the samples.
+    const double picture = std::stod(streams[0].at("duration"));
+    const double sound = std::stod(streams[1].at("nb_frames")) / std::stod(streams[1].at("sample_rate"));
+    std::printf("recorded %.3f s: picture %.3f s, sound %.3f s\n", recorded.count(), picture, sound);
+    EXPECT_NEAR(sound, recorded.count(), 0.1);
+    EXPECT_NEAR(picture, sound, 0.2) << "the pauses shifted the picture against the sound";
 }
 
 }  // namespace

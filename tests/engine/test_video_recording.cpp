@@ -1,4 +1,4 @@
-// links: korvid tavrec_support_Recording tavrec_support_TestWindow tavrec_support_RiffReader tavrec_support_MediaProbe tavrec_platform_codec
+// links: korvid tavrec_support_Recording tavrec_support_TestWindow tavrec_support_RiffReader tavrec_support_MediaProbe tavrec_platform_codec tavrec_platform_x11
 // Recordings of a test window that paints a known, changing picture, checked with
 // our RIFF reader and with ffprobe/ffmpeg.
 #include <gtest/gtest.h>
@@ -16,7 +16,10 @@
 #include <cstring>
 #include <thread>
 
+#include <xcb/xcb.h>
+
 #include "platform/codec/CodecManager.h"
+#include "platform/x11/XDisplay.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/Recording.h"
 #include "tests/support/RiffReader.h"
@@ -661,6 +664,153 @@ TEST_F(VideoRecording, WriteFailureIsReportedAndTheFileStaysReadable)
     ASSERT_EQ(streams.size(), 1u);
     const auto frames = testkit::DecodeVideo(file, "bgr0", kWidth, kHeight, 4);
     EXPECT_GE(frames.size(), 3u);
+}
+
+// Resizes a window back and forth as fast as the server takes it, on a connection
+// and a thread of its own.
+class Resizer {
+public:
+    Resizer(uint32_t window, int width, int height) : window_(window)
+    {
+        display_ = platform::XDisplay::Open();
+        if (!display_)
+            return;
+        thread_ = std::thread([this, width, height] {
+            xcb_connection_t* connection = display_->Connection();
+            for (uint32_t step = 0; !stop_; ++step) {
+                const uint32_t size[] = {static_cast<uint32_t>(width + (step % 2) * 16),
+                                         static_cast<uint32_t>(height + (step % 2) * 12)};
+                xcb_configure_window(connection, window_, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
+                                     size);
+                free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));  // done
+            }
+        });
+    }
+    ~Resizer()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool Running() const { return thread_.joinable(); }
+
+private:
+    uint32_t window_;
+    std::unique_ptr<platform::XDisplay> display_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The window's size changes all the time while recordings start: the stream's
+// header always describes the frames the file holds.
+TEST_F(VideoRecording, AWindowResizedWhileTheRecordingStartsGivesHeaderAndFramesOneSize)
+{
+    Resizer resizer(window_->Id(), kWidth, kHeight);
+    ASSERT_TRUE(resizer.Running());
+    for (int run = 0; run < 6; ++run) {
+        SCOPED_TRACE("recording " + std::to_string(run));
+        const std::string file = File("resizing-" + std::to_string(run) + ".avi");
+        {
+            Recording recording(window_->Id(), file, 10);
+            std::string error;
+            ASSERT_TRUE(recording.Begin(&error)) << error;
+            std::this_thread::sleep_for(300ms);
+            ASSERT_TRUE(recording.Stop()) << testkit::LastErrorText();
+        }
+        testsupport::RiffReader reader;
+        ASSERT_TRUE(reader.Open(file)) << reader.LastError();
+        ASSERT_EQ(reader.Streams().size(), 1u);
+        const auto& stream = reader.Streams()[0];
+        ASSERT_EQ(stream.format.size(), 40u);
+        BitmapInfoHeader format;
+        std::memcpy(&format, stream.format.data(), 40);
+        EXPECT_EQ(stream.header.frame[2], format.biWidth);
+        EXPECT_EQ(stream.header.frame[3], format.biHeight);
+        EXPECT_EQ(format.biSizeImage, static_cast<uint32_t>(format.biWidth * format.biHeight * 4));
+        size_t frames = 0;
+        for (const auto& chunk : reader.ChunksOf(0)) {
+            if (chunk.size == 0)
+                continue;
+            ++frames;
+            EXPECT_EQ(chunk.size, format.biSizeImage) << "a frame of another size than the header's";
+        }
+        EXPECT_GE(frames, 1u);
+        EXPECT_EQ(testkit::DecodeVideo(file, "bgr0", format.biWidth, format.biHeight, 4).size(), frames);
+    }
+}
+
+// A hook that scribbles over the frame record it is given: the library keeps its own.
+struct ScribblingHook {
+    int width = 0, height = 0;
+    std::atomic<int> calls{0};
+    std::atomic<int> wrongRecords{0};
+    static void Call(void* object, FrameSurface* frame, int32_t width, int32_t height, bool*)
+    {
+        auto* self = static_cast<ScribblingHook*>(object);
+        ++self->calls;
+        if (frame->Width != self->width || frame->Height != self->height || width != self->width ||
+            height != self->height || !frame->Pixels || frame->Stride < self->width * 4 || frame->BitsPerPixel != 32)
+            ++self->wrongRecords;
+        frame->Pixels = nullptr;
+        frame->Width = frame->Height = 1 << 20;
+        frame->Stride = 1 << 24;
+        frame->BitsPerPixel = 8;
+    }
+};
+
+TEST_F(VideoRecording, AHookThatChangesTheFrameRecordChangesOnlyItsCopy)
+{
+    ASSERT_TRUE(window_->SetTestCursor(3, 5));
+    int ox = 0, oy = 0;
+    ASSERT_TRUE(window_->ClientOrigin(&ox, &oy));
+    MovePointer(ox + 60, oy + 50);  // a cursor to draw, whose patch lies within the frame
+    const std::string file = File("scribbled.avi");
+    ScribblingHook hook;
+    hook.width = kWidth;
+    hook.height = kHeight;
+    {
+        Painter painter(*window_, 40ms);
+        Recording recording(window_->Id(), file, 10);
+        recording.SetHook(&ScribblingHook::Call, &hook);
+        std::string error;
+        ASSERT_TRUE(recording.Begin(&error)) << error;
+        std::this_thread::sleep_for(2s);
+        ASSERT_TRUE(recording.Stop()) << testkit::LastErrorText();
+    }
+    MovePointer(5, 5);
+    EXPECT_GE(hook.calls.load(), 10);
+    EXPECT_EQ(hook.wrongRecords.load(), 0) << "the hook was given a record changed by an earlier call";
+    const auto frames = testkit::DecodeVideo(file, "bgr0", kWidth, kHeight, 4);
+    ASSERT_GE(frames.size(), 10u);
+    for (size_t i = 0; i < frames.size(); ++i)
+        EXPECT_GE(CounterOf(frames[i], kWidth), 0) << "frame " << i << " shows no picture";
+}
+
+// A window wider than a screen grab can be: the grabber's own reason is the text
+// the program is given, not whatever text was stored before.
+TEST(VideoRecordingSetUp, AGrabThatCannotBeSetUpFailsWithTheGrabbersReason)
+{
+    testsupport::TestWindowOptions options;
+    options.overrideRedirect = true;
+    options.width = 40000;
+    options.height = 8;
+    std::string error;
+    auto window = TestWindow::Create(options, &error);
+    ASSERT_TRUE(window) << error;
+    EXPECT_FALSE(InitializeScreenCapture(nullptr));  // leaves a text of its own
+    ASSERT_EQ(testkit::LastErrorText(), "Initialize param error");
+
+    testkit::TempDir dir;
+    Recording recording(window->Id(), dir.File("wide.avi"), 10);
+    recording.options.NotifyWindow = window->Id();
+    EXPECT_FALSE(recording.Initialize());
+    const std::string text = testkit::LastErrorText();
+    EXPECT_EQ(text.rfind("Failed to set up the screen grab: ", 0), 0u) << text;
+    EXPECT_NE(text.find("40000"), std::string::npos) << "the grabber says what it refused: " << text;
+    const auto message = window->WaitForMessage(5s);
+    ASSERT_TRUE(message.has_value()) << "no CaptureErrorMessage arrived";
+    EXPECT_EQ(message->message, static_cast<uint32_t>(CaptureErrorMessage));
+    EXPECT_EQ(recording.State(), static_cast<uint32_t>(StateIdle));
 }
 
 }  // namespace
