@@ -23,20 +23,13 @@ std::unique_ptr<platform::Compressor> FindCodecByName(const uint16_t* name, cons
 {
     if (!name || !format)
         return nullptr;
-    platform::CodecInfo info;
-    for (int index = 0; platform::CodecManager::Info(0, index, &info); ++index) {
-        auto compressor = platform::CodecManager::Open(info);
-        if (!compressor)
-            continue;
-        const platform::CodecInfo opened = compressor->GetInfo();
-        // The description is compared before the format query: the query opens the
-        // encoder for the frame size, which is the costly part.
-        if (opened.fccType != platform::kCodecTypeVideo || !SameCodecDescription(name, opened.description) ||
-            !compressor->CanCompress(*format))
-            continue;
-        return compressor;
-    }
-    return nullptr;
+    // Only compressors of that description are opened and asked about the format: a
+    // name no compressor has ("Uncompress") opens none.
+    return platform::CodecManager::OpenFirst(
+        [name](const platform::CodecInfo& info) {
+            return info.fccType == platform::kCodecTypeVideo && SameCodecDescription(name, info.description);
+        },
+        *format);
 }
 
 int32_t BuildStreamInfo(uint32_t kind, const CaptureOptions* options, const void* format,

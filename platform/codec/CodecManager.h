@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,12 @@ public:
     // Opens the compressor an enumerated info stands for (by its encoder; by code when
     // the info names no encoder); null when there is none.
     static std::unique_ptr<Compressor> Open(const CodecInfo& info);
+    // The first compressor in enumeration order whose info `wanted` accepts and which
+    // can compress the input, opened; null when there is none. Unlike walking the
+    // enumeration with Info, which tries every installed encoder, this opens only the
+    // encoders `wanted` accepts (it sees each one's info before anything is opened).
+    static std::unique_ptr<Compressor> OpenFirst(const std::function<bool(const CodecInfo&)>& wanted,
+                                                 const BitmapInfoHeader& input);
 };
 
 class Compressor {

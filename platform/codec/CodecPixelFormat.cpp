@@ -50,4 +50,22 @@ AVPixelFormat EncoderPixelFormat(const AVCodec* codec, AVPixelFormat input)
     return avcodec_find_best_pix_fmt_of_list(usable.data(), input, 0, &loss);
 }
 
+std::vector<AVPixelFormat> EncoderPixelFormats(const AVCodec* codec, AVPixelFormat input)
+{
+    std::vector<AVPixelFormat> formats;
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec->id);
+    const bool lossy = descriptor && (descriptor->props & AV_CODEC_PROP_LOSSY);
+    if (lossy && codec->pix_fmts) {
+        for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+            if (*f == AV_PIX_FMT_YUV420P || *f == AV_PIX_FMT_YUVJ420P) {
+                formats.push_back(*f);
+                break;
+            }
+    }
+    const AVPixelFormat least = EncoderPixelFormat(codec, input);
+    if (least != AV_PIX_FMT_NONE && (formats.empty() || formats.front() != least))
+        formats.push_back(least);
+    return formats;
+}
+
 }  // namespace platform

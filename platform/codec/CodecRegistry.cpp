@@ -6,6 +6,7 @@ extern "C" {
 }
 
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "platform/Utf8ToUtf16.h"
@@ -108,34 +109,80 @@ bool DeviceAvailable(const AVCodec* codec)
     return !needsDevice;
 }
 
-std::vector<CodecEntry> Build()
-{
-    std::vector<CodecEntry> entries;
-    void* iterator = nullptr;
-    while (const AVCodec* codec = av_codec_iterate(&iterator)) {
-        if (codec->type != AVMEDIA_TYPE_VIDEO || !av_codec_is_encoder(codec))
-            continue;
-        const uint32_t tag = AviTableTag(codec->id);
-        if (tag == 0)
-            continue;
-        CodecEntry entry;
-        entry.codec = codec;
-        entry.info.fccType = kCodecTypeVideo;
-        entry.info.fccHandler = tag;
-        entry.info.description = Utf8ToUtf16(codec->long_name ? codec->long_name : codec->name);
-        entry.info.encoderName = codec->name;
-        if (DeviceAvailable(codec) && Admit(codec, &entry))
-            entries.push_back(std::move(entry));
+// An encoder with an AVI code, and whether it works here once that has been tried.
+struct Candidate {
+    CodecEntry entry;
+    std::once_flag tried;
+    bool admitted = false;
+};
+
+class CandidateList {
+public:
+    CandidateList()
+    {
+        std::vector<const AVCodec*> codecs;
+        void* iterator = nullptr;
+        while (const AVCodec* codec = av_codec_iterate(&iterator))
+            if (codec->type == AVMEDIA_TYPE_VIDEO && av_codec_is_encoder(codec) && AviTableTag(codec->id) != 0)
+                codecs.push_back(codec);
+        // Sized once: the entries never move, so pointers to them stay valid.
+        candidates_ = std::vector<Candidate>(codecs.size());
+        for (size_t i = 0; i < codecs.size(); ++i) {
+            CodecEntry& entry = candidates_[i].entry;
+            entry.codec = codecs[i];
+            entry.info.fccType = kCodecTypeVideo;
+            entry.info.fccHandler = AviTableTag(codecs[i]->id);
+            entry.info.description = Utf8ToUtf16(codecs[i]->long_name ? codecs[i]->long_name : codecs[i]->name);
+            entry.info.encoderName = codecs[i]->name;
+        }
     }
-    return entries;
-}
+
+    static CandidateList& Instance()
+    {
+        static CandidateList list;
+        return list;
+    }
+
+    std::vector<Candidate>& All() { return candidates_; }
+
+    // The entry when the encoder works here (tried on first use), else null.
+    static const CodecEntry* Admitted(Candidate& candidate)
+    {
+        std::call_once(candidate.tried, [&candidate] {
+            candidate.admitted = DeviceAvailable(candidate.entry.codec) && Admit(candidate.entry.codec, &candidate.entry);
+        });
+        return candidate.admitted ? &candidate.entry : nullptr;
+    }
+
+private:
+    std::vector<Candidate> candidates_;
+};
 
 }  // namespace
 
-const std::vector<CodecEntry>& CodecRegistry::Entries()
+const std::vector<const CodecEntry*>& CodecRegistry::Entries()
 {
-    static const std::vector<CodecEntry> entries = Build();
+    static const std::vector<const CodecEntry*> entries = [] {
+        std::vector<const CodecEntry*> admitted;
+        for (Candidate& candidate : CandidateList::Instance().All())
+            if (const CodecEntry* entry = CandidateList::Admitted(candidate))
+                admitted.push_back(entry);
+        return admitted;
+    }();
     return entries;
+}
+
+const CodecEntry* CodecRegistry::FindFirst(const std::function<bool(const CodecInfo&)>& wanted,
+                                           const std::function<bool(const CodecEntry&)>& visit)
+{
+    for (Candidate& candidate : CandidateList::Instance().All()) {
+        if (!wanted(candidate.entry.info))
+            continue;
+        const CodecEntry* entry = CandidateList::Admitted(candidate);
+        if (entry && visit(*entry))
+            return entry;
+    }
+    return nullptr;
 }
 
 const CodecEntry* CodecRegistry::Find(uint32_t fccType, uint32_t fccHandler)
@@ -145,23 +192,19 @@ const CodecEntry* CodecRegistry::Find(uint32_t fccType, uint32_t fccHandler)
     // By code, an encoder that takes any picture size comes before one that only takes
     // a few fixed sizes (h263p before h263).
     const CodecEntry* fixedSize = nullptr;
-    for (const CodecEntry& entry : Entries()) {
-        if (entry.info.fccHandler != fccHandler)
-            continue;
-        if (entry.anySize)
-            return &entry;
-        if (!fixedSize)
-            fixedSize = &entry;
-    }
-    return fixedSize;
+    const CodecEntry* found = FindFirst([fccHandler](const CodecInfo& info) { return info.fccHandler == fccHandler; },
+                                        [&fixedSize](const CodecEntry& entry) {
+                                            if (!entry.anySize && !fixedSize)
+                                                fixedSize = &entry;
+                                            return entry.anySize;
+                                        });
+    return found ? found : fixedSize;
 }
 
 const CodecEntry* CodecRegistry::FindEncoder(const std::string& encoderName)
 {
-    for (const CodecEntry& entry : Entries())
-        if (entry.info.encoderName == encoderName)
-            return &entry;
-    return nullptr;
+    return FindFirst([&encoderName](const CodecInfo& info) { return info.encoderName == encoderName; },
+                     [](const CodecEntry&) { return true; });
 }
 
 }  // namespace platform

@@ -41,6 +41,54 @@ bool IsRgbFormat(AVPixelFormat format)
     return desc && (desc->flags & AV_PIX_FMT_FLAG_RGB);
 }
 
+bool IsFullRangeYuv(AVPixelFormat format)
+{
+    return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P ||
+           format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
+}
+
+// The encoder's context opened for that size and pixel format; null with *error set.
+AVCodecContext* OpenContext(const AVCodec* codec, const CodecEncoderSetup& setup, int width, int height,
+                            AVPixelFormat format, std::string* error, CodecLogCapture& log)
+{
+    const std::string what = std::string(codec->name) + " for " + SizeText(width, height);
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    if (!context) {
+        *error = "out of memory for the " + std::string(codec->name) + " encoder";
+        return nullptr;
+    }
+    context->width = width;
+    context->height = height;
+    context->pix_fmt = format;
+    context->sample_aspect_ratio = AVRational{1, 1};
+    if (!IsRgbFormat(format)) {
+        // libswscale converts with BT.601 coefficients, to full range for the JPEG
+        // formats and to video range otherwise; say so in the stream.
+        context->colorspace = AVCOL_SPC_SMPTE170M;
+        context->color_primaries = AVCOL_PRI_SMPTE170M;
+        context->color_trc = AVCOL_TRC_SMPTE170M;
+        context->color_range = IsFullRangeYuv(format) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    } else {
+        context->colorspace = AVCOL_SPC_RGB;
+    }
+    AVDictionary* options = nullptr;
+    setup.Configure(context, &options, kDefaultQuality);
+    const int opened = avcodec_open2(context, codec, &options);
+    av_dict_free(&options);
+    if (opened < 0) {
+        *error = WithLog("cannot open " + what + " in " + av_get_pix_fmt_name(format) + ": " + AvErrorText(opened),
+                         log);
+        avcodec_free_context(&context);
+        return nullptr;
+    }
+    if (context->max_b_frames > 0) {
+        *error = what + ": the encoder insists on B-frames";
+        avcodec_free_context(&context);
+        return nullptr;
+    }
+    return context;
+}
+
 }  // namespace
 
 std::unique_ptr<CodecSession> CodecSession::Open(const AVCodec* codec, const BitmapInfoHeader& input,
@@ -61,8 +109,8 @@ std::unique_ptr<CodecSession> CodecSession::Open(const AVCodec* codec, const Bit
         *error = codec->name + std::string(": ") + formatError;
         return nullptr;
     }
-    const AVPixelFormat encoderFormat = EncoderPixelFormat(codec, inputFormat);
-    if (encoderFormat == AV_PIX_FMT_NONE) {
+    const std::vector<AVPixelFormat> formats = EncoderPixelFormats(codec, inputFormat);
+    if (formats.empty()) {
         *error = std::string(codec->name) + ": no pixel format it takes can be reached from " +
                  av_get_pix_fmt_name(inputFormat);
         return nullptr;
@@ -73,46 +121,28 @@ std::unique_ptr<CodecSession> CodecSession::Open(const AVCodec* codec, const Bit
     session->setup_ = std::make_unique<CodecEncoderSetup>(codec);
     session->input_ = input;
     session->inputFormat_ = inputFormat;
+    // The formats in turn: one an encoder refuses at this size (x264 takes no odd size
+    // in 4:2:0) leaves the next.
+    std::string refusals;
+    for (AVPixelFormat format : formats) {
+        std::string text;
+        session->context_ = OpenContext(codec, *session->setup_, width, height, format, &text, log);
+        if (session->context_) {
+            session->handler_ = AviStreamTag(session->context_);
+            if (session->handler_ != 0)
+                break;
+            text = what + ": no AVI code lets a player decode its " + av_get_pix_fmt_name(format) + " stream";
+            avcodec_free_context(&session->context_);
+        }
+        refusals += (refusals.empty() ? "" : "; ") + text;
+    }
+    if (!session->context_) {
+        *error = refusals;
+        return nullptr;
+    }
+    AVCodecContext* context = session->context_;
+    const AVPixelFormat encoderFormat = context->pix_fmt;
     session->encoderFormat_ = encoderFormat;
-
-    AVCodecContext* context = avcodec_alloc_context3(codec);
-    if (!context) {
-        *error = "out of memory for the " + std::string(codec->name) + " encoder";
-        return nullptr;
-    }
-    session->context_ = context;
-    context->width = width;
-    context->height = height;
-    context->pix_fmt = encoderFormat;
-    context->sample_aspect_ratio = AVRational{1, 1};
-    if (!IsRgbFormat(encoderFormat)) {
-        // libswscale converts with BT.601 coefficients; say so in the stream.
-        context->colorspace = AVCOL_SPC_SMPTE170M;
-        context->color_primaries = AVCOL_PRI_SMPTE170M;
-        context->color_trc = AVCOL_TRC_SMPTE170M;
-    } else {
-        context->colorspace = AVCOL_SPC_RGB;
-    }
-    AVDictionary* options = nullptr;
-    session->setup_->Configure(context, &options, kDefaultQuality);
-    const int opened = avcodec_open2(context, codec, &options);
-    av_dict_free(&options);
-    if (opened < 0) {
-        *error = WithLog("cannot open " + what + " in " + av_get_pix_fmt_name(encoderFormat) + ": " +
-                             AvErrorText(opened),
-                         log);
-        return nullptr;
-    }
-    if (context->max_b_frames > 0) {
-        *error = what + ": the encoder insists on B-frames";
-        return nullptr;
-    }
-    session->handler_ = AviStreamTag(context);
-    if (session->handler_ == 0) {
-        *error = what + ": no AVI code lets a player decode its " + av_get_pix_fmt_name(encoderFormat) +
-                 " stream";
-        return nullptr;
-    }
 
     session->packet_ = av_packet_alloc();
     if (!session->packet_) {
