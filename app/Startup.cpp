@@ -97,7 +97,13 @@ int RunTavrec(int argc, char** argv)
         window = std::make_unique<TfrmMain>();
         windowToSaveAtExit = window.get();
         std::atexit(SaveWhenQtExits);
-        instance.emplace();
+        try {
+            instance.emplace();
+        } catch (...) {
+            windowToSaveAtExit = nullptr;
+            window->SaveNothingAtExit();
+            throw;
+        }
         RunWindow(*window, closing);
         windowToSaveAtExit = nullptr;
         window->FormDestroy();

@@ -154,7 +154,7 @@ void TfrmMain::FormDestroy()
     if (destroyed_)
         return;
     destroyed_ = true;
-    if (settingsLoaded_) {
+    if (settingsLoaded_ && saveAtExit_) {
         // A running recording is stopped first, as the stop button does.
         if (IsRecordingState(RecorderState_))
             ToolButtonClick(btnStopRecord);

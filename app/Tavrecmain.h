@@ -67,6 +67,10 @@ public:
     // completely). Runs once; the destructor runs it if nobody did before. DrawLock
     // goes with the window.
     void FormDestroy();
+    // An instance that was refused the single-instance lock writes nothing at exit:
+    // the running instance owns the settings file, and the values this one loaded at
+    // its start would undo what that one saves meanwhile.
+    void SaveNothingAtExit() { saveAtExit_ = false; }
     // Shows or hides a toolbar button (the separator included) at once.
     void SetButtonVisible(QWidget* button, bool visible);
 
@@ -168,6 +172,8 @@ private:
     void SetRecordingButtons(bool recording);
     void MinimizeToTray();
     void RestoreFromTray();
+    // No tray host holds the icon: the window shows again, with the error box.
+    void TrayIconLost();
     void TrayAnimation(bool on);
     void CheckDiskTick();
     // The window following a recording driven from outside (TavrecmainFollow.cpp).
@@ -191,6 +197,7 @@ private:
     RecorderSettings settings_;
     MainWindowValues windowValues_;
     bool settingsLoaded_ = false;
+    bool saveAtExit_ = true;
     bool destroyed_ = false;
 
     RecorderState RecorderState_ = rsIdle;

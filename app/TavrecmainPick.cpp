@@ -41,8 +41,11 @@ uint32_t TfrmMain::PickCaptureWindow(int32_t mode) {
         loop.exec();
     pickLoop_ = nullptr;
     SetMouseFilterHook(0, 0, 0, 0, 0);
-    // Whatever is still highlighted goes away with the repaint.
-    if (highlighted_ != 0 && WindowExists(*screen, highlighted_))
+    // Whatever is still highlighted goes away with the repaint. A window that vanished
+    // during the pick is forgotten as well: its frame (a frame window over it, or the
+    // remembered XOR rectangle) would otherwise be undone later, at exit or when the
+    // drawing path changes, and leave a stray frame on the screen.
+    if (highlighted_ != 0 && screen->Highlight().IsShown(highlighted_))
         screen->ToggleWindowHighlight(highlighted_);
     highlighted_ = 0;
     RepaintWholeScreen();

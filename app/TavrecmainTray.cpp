@@ -1,6 +1,7 @@
 // Minimising to the tray and restoring from it.
 #include <QGuiApplication>
 
+#include "app/ErrorBox.h"
 #include "app/Tavrecmain.h"
 #include "app/TrayIcon.h"
 
@@ -18,7 +19,7 @@ void TfrmMain::MinimizeToTray()
         return;
     }
     if (!triMin)
-        triMin = new TrayIcon(this, [this] { RestoreFromTray(); });
+        triMin = new TrayIcon(this, [this] { RestoreFromTray(); }, [this] { TrayIconLost(); });
     if (triMin->Shown())
         return;
     triMin->SetAnimation(TrayAnimationWanted(RecorderState_));
@@ -37,6 +38,16 @@ void TfrmMain::RestoreFromTray()
     showNormal();
     raise();
     activateWindow();
+}
+
+void TfrmMain::TrayIconLost()
+{
+    // The icon is already hidden: the window comes back first, so that the user is
+    // never left with neither, then the reason.
+    showNormal();
+    raise();
+    activateWindow();
+    ShowErrorBox(QStringLiteral("Cannot Create System Shell Notification Icon"), this);
 }
 
 void TfrmMain::TrayAnimation(bool on)

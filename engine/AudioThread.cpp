@@ -15,6 +15,7 @@
 #include "engine/LastError.h"
 #include "engine/OptionText.h"
 #include "engine/StreamSetup.h"
+#include "platform/audio/AudioDescription.h"
 
 namespace korvid {
 
@@ -280,7 +281,8 @@ bool FindCaptureDevice(std::string_view name, std::string* id)
     for (const auto& device : devices) {
         if (device.id.empty())
             continue;  // the primary device
-        if (device.description == name)
+        // The choice was stored cut (a longer description would never match whole).
+        if (platform::StoredAudioDescription(device.description) == platform::StoredAudioDescription(name))
             *id = device.id;  // enumeration goes on: the last match wins
     }
     return true;

@@ -12,7 +12,7 @@ PACKAGES=(
   libpulse-dev qt6-base-dev
   xvfb openbox trayer xdotool x11-utils x11-xkb-utils x11-xserver-utils x11-apps xfonts-base
   pulseaudio pulseaudio-utils sox ffmpeg xdg-utils file xcompmgr
-  xserver-xephyr
+  xserver-xephyr librsvg2-bin
 )
 
 missing=()

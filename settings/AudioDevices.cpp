@@ -14,14 +14,6 @@ constexpr uint32_t kFormatBits[12] = {
     0x100, 0x400, 0x200, 0x800,  // 44100 Hz
 };
 
-// Cuts to the stored length without splitting a UTF-8 sequence.
-std::string CutDescription(const std::string& text) {
-    if (text.size() <= kAudioDescriptionMax) return text;
-    size_t end = kAudioDescriptionMax;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(0, end);
-}
-
 // Adds a piece in front of the text's last character (at the end of an empty text).
 void InsertPiece(std::string* text, const char* piece) {
     if (text->empty())
@@ -55,7 +47,7 @@ AudioDeviceList EnumerateAudioDevices(AudioDeviceSource& source) {
         AudioDeviceCaps caps;
         if (!source.GetCaps(device, &caps)) continue;
         if (caps.dwFlags == kCapsEmulatedOnly) continue;
-        list.push_back({CutDescription(device.description), FormatsOfMask(caps.dwFormats)});
+        list.push_back({std::string(platform::StoredAudioDescription(device.description)), FormatsOfMask(caps.dwFormats)});
     }
     return list;
 }

@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "platform/audio/AudioCapture.h"
+#include "platform/audio/AudioDescription.h"
 #include "platform/WinTypes.h"
 
 namespace settings {
 
 // Longest description kept (bytes; a stored device name has room for 63 and a zero).
-inline constexpr size_t kAudioDescriptionMax = 63;
+inline constexpr size_t kAudioDescriptionMax = platform::kAudioDescriptionMax;
 
 struct AudioDeviceEntry {
     std::string Description;             // at most kAudioDescriptionMax bytes

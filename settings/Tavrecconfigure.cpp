@@ -104,7 +104,9 @@ TfrmConfigure::TfrmConfigure(QWidget* owner, settings::CodecAdmissionCache& code
         auto* b = new QPushButton(QLatin1String(caption), this);
         b->setObjectName(QLatin1String(name));
         b->setGeometry(x, 379, width, 26);
-        b->setAutoDefault(false);
+        // A focused button takes Enter (it is the default while it has the focus);
+        // with the focus anywhere else Enter goes to Cancel, the dialog's default.
+        b->setAutoDefault(true);
         return b;
     };
     btnOK = button("btnOK", "OK", 48, 77);
@@ -189,7 +191,7 @@ void TfrmConfigure::BuildGeneralPage()
     btnBrowseFileLocation = new QPushButton(QStringLiteral("Browse.."), gpxFileSetting);
     btnBrowseFileLocation->setObjectName(QStringLiteral("btnBrowseFileLocation"));
     btnBrowseFileLocation->setGeometry(188, 38, 49, 25);
-    btnBrowseFileLocation->setAutoDefault(false);
+    btnBrowseFileLocation->setAutoDefault(true);  // Enter presses it while it has the focus
     connect(btnBrowseFileLocation, &QPushButton::clicked, this, [this] { objClick(btnBrowseFileLocation); });
     chkAutoAppendFilename =
         NewCheckBox(gpxFileSetting, "chkAutoAppendFilename", "Change Filename Automatically", 16, 65, 230);

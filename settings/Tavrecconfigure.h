@@ -52,7 +52,8 @@ public:
     bool CodecListPending() const;
 
 protected:
-    // Escape closes nothing here; Enter presses the default button (Cancel).
+    // Escape closes nothing here. Enter presses the focused button, and Cancel (the
+    // default button) when the focus is on any other control.
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

@@ -249,6 +249,39 @@ TEST_F(MainWindowDrawing, PickEndsIdleWhenCancelledRefusedOrPressedOnAWindowGone
     xcb_flush(x.Get());
 }
 
+// A window highlighted during the pick that goes away before the pick ends (a popup
+// under the pointer) is forgotten with the pick: nothing of its frame is kept to be
+// painted again later.
+TEST_F(MainWindowDrawing, HighlightOfAWindowGoneDuringThePickIsForgotten)
+{
+    Build(false);
+    annotate::ScreenDrawing* screen = DrawingScreen();
+    ASSERT_NE(screen, nullptr);
+    // Under the pointer, so that a motion the hook reports names the same window.
+    testsupport::TestWindowOptions options;
+    options.overrideRedirect = true;
+    options.x = 60;
+    options.y = 60;
+    options.width = 120;
+    options.height = 120;
+    std::unique_ptr<TestWindow> popup = TestWindow::Create(options, nullptr);
+    ASSERT_TRUE(popup);
+    Sh("xdotool mousemove 120 120");
+    const uint32_t id = popup->Id();
+    bool shownDuringPick = false;
+    QTimer::singleShot(500ms, window_.get(), [&] {
+        window_->AppMessage(PostedMessage{msg::HM_MOVE, int32_t(id), 0});
+        shownDuringPick = screen->Highlight().IsShown(id);
+        popup.reset();
+        QTimer::singleShot(300ms, window_.get(),
+                           [this] { window_->AppMessage(PostedMessage{msg::HM_MENU, 120, 120}); });
+    });
+    EXPECT_EQ(window_->PickCaptureWindow(2), 0u);
+    EXPECT_EQ(window_->State(), rsIdle);
+    EXPECT_TRUE(shownDuringPick);
+    EXPECT_FALSE(screen->Highlight().IsShown(id));
+}
+
 // Fast drawing: the clear reaches the file although the pen goes on at once, the
 // eraser wipes its whole segment, shortcut 5 paints the drawing back after a repaint,
 // and a right press leaves draw mode and opens the draw menu at the pointer.

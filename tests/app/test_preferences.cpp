@@ -214,6 +214,78 @@ TEST_F(Preferences, CancelLeavesTheRecordAndAnUntouchedOkKeepsEveryShortcutWord)
     EXPECT_STREQ(settings.SavedFile, "/tmp/clip.avi");
 }
 
+// Gives a control of the (active) dialog the keyboard focus and presses Return on it.
+void EnterOn(QWidget* control)
+{
+    control->setFocus(Qt::TabFocusReason);
+    PressKey(control, Qt::Key_Return, Qt::NoModifier, XK_Return);
+}
+
+// Runs `act` once the dialog is the active window, so that focus changes reach it.
+void WhenActive(QDialog& dialog, std::function<void()> act)
+{
+    dialog.activateWindow();
+    When([&dialog] { return dialog.isActiveWindow(); }, std::move(act));
+}
+
+TEST_F(Preferences, EnterPressesTheFocusedButtonAndCancelWhenTheFocusIsElsewhere)
+{
+    RecorderSettings settings = SomeSettings();
+    bool browsed = false;
+    {
+        TfrmConfigure dialog(nullptr, Cache());
+        ShowAndAct(dialog, settings, [&] {
+            WhenActive(dialog, [&] {
+                // Browse with the focus opens the file dialog; cancelling it changes nothing.
+                auto* files = Control<QFileDialog>(dialog, "opdBrowseFile");
+                When([files] { return files->isVisible(); }, [&browsed, files] {
+                    browsed = true;
+                    files->reject();
+                });
+                EnterOn(Control<QPushButton>(dialog, "btnBrowseFileLocation"));
+                EXPECT_TRUE(browsed);
+                ASSERT_TRUE(dialog.isVisible());
+                WhenActive(dialog, [&] {
+                    // Apply with the focus stores and leaves the dialog open.
+                    auto* fps = Control<QLineEdit>(dialog, "txtFPS");
+                    auto* apply = Control<QPushButton>(dialog, "btnApply");
+                    fps->setText(QStringLiteral("30"));
+                    EnterOn(apply);
+                    EXPECT_TRUE(dialog.isVisible());
+                    EXPECT_FALSE(apply->isEnabled());
+                    EXPECT_EQ(settings.FPS, 30);
+                    // Escape on a focused button still answers nothing.
+                    auto* ok = Control<QPushButton>(dialog, "btnOK");
+                    ok->setFocus(Qt::TabFocusReason);
+                    PressKey(ok, Qt::Key_Escape, Qt::NoModifier, XK_Escape);
+                    EXPECT_TRUE(dialog.isVisible());
+                    // With the focus back in an edit, Enter is Cancel's again.
+                    fps->setText(QStringLiteral("20"));
+                    EnterOn(fps);
+                    EXPECT_FALSE(dialog.isVisible());
+                    if (dialog.isVisible())
+                        dialog.reject();
+                });
+            });
+        });
+    }
+    EXPECT_TRUE(browsed);
+    EXPECT_EQ(settings.FPS, 30);
+
+    // OK with the focus stores and closes.
+    TfrmConfigure dialog(nullptr, Cache());
+    ShowAndAct(dialog, settings, [&dialog] {
+        WhenActive(dialog, [&dialog] {
+            Control<QLineEdit>(dialog, "txtFPS")->setText(QStringLiteral("25"));
+            EnterOn(Control<QPushButton>(dialog, "btnOK"));
+            EXPECT_FALSE(dialog.isVisible());
+            if (dialog.isVisible())
+                dialog.reject();
+        });
+    });
+    EXPECT_EQ(settings.FPS, 25);
+}
+
 TEST_F(Preferences, FrameRateLettersWarnOnceAndStoreTwoWhileZeroIsStoredSilently)
 {
     RecorderSettings settings = SomeSettings();

@@ -2,7 +2,8 @@
 // Recording from the main window built in-process on the session's display: the
 // toolbar's start, pause, resume and stop give an AVI whose length leaves the pause
 // out; the states' buttons and captions; the output naming and the overwrite question;
-// the default file of a first start; audio without a device; errors of a failed start;
+// the default file of a first start; audio without a device, or from a source whose
+// name is longer than the stored choice; errors of a failed start;
 // Play opening the last recording in the desktop's player for AVI files.
 #include <gtest/gtest.h>
 
@@ -26,6 +27,7 @@
 
 #include "app/OutputNaming.h"
 #include "app/Tavrecmain.h"
+#include "settings/AudioDevices.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/QtApp.h"
 #include "tests/support/Shell.h"
@@ -305,6 +307,61 @@ TEST_F(Recording, AudioWithoutADeviceGivesNoAudioStreamAnUnknownDeviceTheDefault
     Spin(1500ms);
     Click("btnStopRecord");
     EXPECT_EQ(AudioStreams(Current()), 1) << Current();
+}
+
+// A module of the session's sound server, unloaded again by its index.
+class PulseModule {
+public:
+    explicit PulseModule(const std::string& arguments) : index_(Shell("pactl load-module " + arguments)) {}
+    ~PulseModule()
+    {
+        if (Loaded())
+            Shell("pactl unload-module " + index_);
+    }
+    bool Loaded() const { return !index_.empty() && index_.find_first_not_of("0123456789") == std::string::npos; }
+
+private:
+    std::string index_;
+};
+
+// Mean loudness of the file's sound in dB (ffmpeg's volumedetect); -999 when unread.
+double MeanVolume(const std::string& file)
+{
+    const std::string out =
+        Shell("timeout 60 ffmpeg -nostdin -v info -i '" + file + "' -map 0:a -af volumedetect -f null - 2>&1");
+    const size_t at = out.find("mean_volume:");
+    return at == std::string::npos ? -999.0 : std::atof(out.c_str() + at + 12);
+}
+
+// A source named as PulseAudio names HDMI and Bluetooth devices, longer than the 63
+// bytes the choice keeps: chosen from the list the preferences offer, it is the one
+// recorded (a tone), not the silent default source.
+TEST_F(Recording, ASourceWithADescriptionLongerThanTheStoredChoiceIsTheOneRecorded)
+{
+    const std::string description = "Long_Named_Tone_Source_HDMI_DisplayPort_Audio_Controller_Digital_Stereo_HDMI_3__";
+    ASSERT_EQ(description.size(), 80u);
+    PulseModule tone("module-sine-source source_name=tavrec_long_tone frequency=440 "
+                     "source_properties=device.description=" + description);
+    ASSERT_TRUE(tone.Loaded());
+    ASSERT_NE(Shell("pactl get-default-source"), "tavrec_long_tone") << "the tone would be recorded anyway";
+    std::string chosen;
+    for (const settings::AudioDeviceEntry& entry : settings::EnumerateAudioDevices())
+        if (entry.Description.rfind(description.substr(0, 40), 0) == 0)
+            chosen = entry.Description;
+    ASSERT_EQ(chosen, description.substr(0, 63)) << "the list does not offer the source as stored";
+
+    RecorderSettings& s = window_->Settings();
+    s.RecordAudio = true;
+    s.SampleRate = WaveFormatEx{1, 1, 22050, 44100, 2, 16, 0};
+    std::strcpy(s.DSSoundDevice, chosen.c_str());
+    Click("btnStartRecord");
+    ASSERT_EQ(window_->State(), rsRecording);
+    Spin(3000ms);
+    Click("btnStopRecord");
+    ASSERT_EQ(AudioStreams(Current()), 1) << Current();
+    // The tone sounds at about -9 dB; the default source (an idle sink's monitor) is
+    // digital silence.
+    EXPECT_GT(MeanVolume(Current()), -40.0) << "recorded from another source";
 }
 
 TEST_F(Recording, TheErrorOfAFailedStartIsShownOnceAndNotAtTheNextStop)

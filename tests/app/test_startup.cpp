@@ -170,6 +170,27 @@ TEST_F(Startup, SecondInstanceShowsOnlyTheMessageAndExitsZeroWhileTheFirstRuns) 
     EXPECT_FALSE(first.WaitForWindow("Tavrec!", 1s).empty());
 }
 
+// The refused instance saves nothing: the first one closes and a value changes in the
+// file while the second's box is still open; dismissing the box keeps the change.
+TEST_F(Startup, RefusedSecondInstanceLeavesTheSettingsFileAsItFindsItAtItsEnd) {
+    Tavrec first(registry_.Path(), runtime_);
+    ASSERT_FALSE(first.WaitForWindow("Tavrec!", 15s).empty());
+    Tavrec second(registry_.Path(), runtime_);
+    const std::string box = second.WaitForWindow("Tavrec", 15s);
+    ASSERT_FALSE(box.empty()) << "no error box of the second instance";
+
+    kill(first.Pid(), SIGTERM);
+    ASSERT_EQ(first.Wait(10s), 0);
+    std::string text = registry_.Text();
+    ASSERT_NE(text.find("\"FPS\"=hex:"), std::string::npos) << text;
+    text = std::regex_replace(text, std::regex("\"FPS\"=hex:[0-9a-f,]+"), "\"FPS\"=hex:1b,00,00,00");
+    registry_.SetText(text);
+
+    PressOk(box);
+    EXPECT_EQ(second.Wait(10s), 0);
+    EXPECT_EQ(registry_.Text(), text);
+}
+
 TEST_F(Startup, MainWindowAppearsOnlyAfterTheSplashAtItsIdleSize) {
     Tavrec tavrec(registry_.Path(), runtime_);
     bool splashSeen = false, mainWhileSplash = false;

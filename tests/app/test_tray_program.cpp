@@ -1,8 +1,9 @@
-// links: tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_PrivateXServer tavrec_support_Shell
+// links: tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_PrivateXServer tavrec_support_Shell tavrec_platform_x11
 // tavrec as a user runs it with "Minimize While Recording": the window goes into the
 // session's tray while recording and one click on the icon brings it back; a capture
 // error in the tray (a file size limit) shows its box in the middle of the screen and
-// then the window; on a display without a tray host the window stays on the screen.
+// then the window; on a display without a tray host the window stays on the screen;
+// a tray host that refuses the icon or goes away brings the window back with an error.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -14,11 +15,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <xcb/xcb.h>
 
 #include "tests/support/MediaProbe.h"
 #include "tests/support/PrivateXServer.h"
@@ -51,10 +55,11 @@ int Field(const std::string& xwininfo, const std::string& name)
 }
 
 // One tavrec process on `display` with its own settings, whose files may grow to
-// `fileSizeLimit` bytes (0: no limit).
+// `fileSizeLimit` bytes (0: no limit), its standard error into `errorFile` if given.
 class Tavrec {
 public:
-    Tavrec(const TempRegistry& registry, const std::string& display, rlim_t fileSizeLimit = 0)
+    Tavrec(const TempRegistry& registry, const std::string& display, rlim_t fileSizeLimit = 0,
+           const std::string& errorFile = {})
         : x_("DISPLAY=" + display + " ")
     {
         const std::string runtime = registry.Dir() + "/run";
@@ -68,6 +73,8 @@ public:
                 const rlimit limit{fileSizeLimit, fileSizeLimit};
                 setrlimit(RLIMIT_FSIZE, &limit);
             }
+            if (!errorFile.empty() && !std::freopen(errorFile.c_str(), "w", stderr))
+                _exit(126);
             execl(kTavrec.c_str(), kTavrec.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -96,13 +103,16 @@ public:
     }
     std::string X(const std::string& command) const { return Shell(x_ + command + " 2>/dev/null"); }
     // The visible window of the process whose title matches `title`.
-    std::string Visible(const std::string& title) const
+    // With `minWidth`, only a window at least that wide (not the tray icon, which has
+    // the application's name as its title).
+    std::string Visible(const std::string& title, int minWidth = 0) const
     {
         const std::string ids = X("xdotool search --onlyvisible --pid " + std::to_string(pid_));
         for (size_t at = 0; at < ids.size();) {
             const size_t end = std::min(ids.find('\n', at), ids.size());
             const std::string id = ids.substr(at, end - at);
-            if (std::regex_match(X("xdotool getwindowname " + id), std::regex(title)))
+            if (std::regex_match(X("xdotool getwindowname " + id), std::regex(title)) &&
+                (minWidth == 0 || Field(X("xwininfo -id " + id), "Width") >= minWidth))
                 return id;
             at = end + 1;
         }
@@ -249,6 +259,147 @@ TEST(TrayProgram, WithoutATrayHostTheWindowStaysOnTheScreenWhileRecording)
     tavrec.ClickButton(main, kStopButton);
     EXPECT_TRUE(WaitFor([&] { return tavrec.Title(main) == "Tavrec!"; }, 60s));
     EXPECT_TRUE(tavrec.Terminate());
+}
+
+// A real tray host (trayer) on a display of the test's own, ended by its process id.
+class TrayerOn {
+public:
+    explicit TrayerOn(const std::string& display)
+    {
+        pid_ = fork();
+        if (pid_ == 0) {
+            setenv("DISPLAY", display.c_str(), 1);
+            execlp("trayer", "trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request", "--height",
+                   "24", "--transparent", "false", "--expand", "false", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        display_ = display;
+    }
+    ~TrayerOn() { Kill(); }
+    bool Ready() const
+    {
+        return WaitFor([this] {
+            return Shell("DISPLAY=" + display_ + " xwininfo -root -tree 2>/dev/null").find("(\"panel\" \"trayer\")") !=
+                   std::string::npos;
+        }, 30s);
+    }
+    void Kill()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// A tray host that owns the tray selection and announces itself, but never embeds
+// an icon: the dock requests sent to it are left unread.
+class RefusingTrayHost {
+public:
+    explicit RefusingTrayHost(const std::string& display) : c_(xcb_connect(display.c_str(), nullptr))
+    {
+        if (xcb_connection_has_error(c_))
+            return;
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        const xcb_window_t window = xcb_generate_id(c_);
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        const xcb_atom_t selection = Atom("_NET_SYSTEM_TRAY_S0");
+        xcb_set_selection_owner(c_, window, selection, XCB_CURRENT_TIME);
+        xcb_client_message_event_t manager{};
+        manager.response_type = XCB_CLIENT_MESSAGE;
+        manager.format = 32;
+        manager.window = screen->root;
+        manager.type = Atom("MANAGER");
+        manager.data.data32[0] = XCB_CURRENT_TIME;
+        manager.data.data32[1] = selection;
+        manager.data.data32[2] = window;
+        xcb_send_event(c_, 0, screen->root, XCB_EVENT_MASK_STRUCTURE_NOTIFY, reinterpret_cast<const char*>(&manager));
+        auto* owner = xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr);
+        owns_ = owner && owner->owner == window;
+        std::free(owner);
+    }
+    ~RefusingTrayHost() { xcb_disconnect(c_); }
+    bool Owns() const { return owns_; }
+
+private:
+    xcb_atom_t Atom(const char* name)
+    {
+        auto* reply = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : XCB_NONE;
+        std::free(reply);
+        return atom;
+    }
+
+    xcb_connection_t* c_;
+    bool owns_ = false;
+};
+
+// Starts a recording that minimises to the tray host of `server`, runs `loseTheIcon`
+// once the program has hidden its window, and expects the error box and the window
+// back on the screen, the recording going on.
+void ExpectTheWindowBackWithTheTrayError(testkit::PrivateXServer& server, const std::function<void()>& loseTheIcon)
+{
+    TempRegistry registry;
+    testkit::TempDir dir;
+    Configure(registry, dir.File("clip.avi"), "MJPEG (Motion JPEG)");
+    const std::string errors = dir.File("stderr.txt");
+    Tavrec tavrec(registry, server.Display(), 0, errors);
+    std::string main;
+    ASSERT_TRUE(WaitFor([&] { return !(main = tavrec.Visible("Tavrec!")).empty(); }, 30s));
+    std::this_thread::sleep_for(500ms);
+    tavrec.ClickButton(main, kStartButton);
+    ASSERT_TRUE(WaitFor([&] { return tavrec.Visible("Tavrec!.*").empty(); }, 30s)) << "the window was not hidden";
+    loseTheIcon();
+
+    std::string box;
+    ASSERT_TRUE(WaitFor([&] { return !(box = tavrec.Visible("Tavrec", 100)).empty() || !tavrec.Running(); }, 30s))
+        << "no error box";
+    ASSERT_TRUE(tavrec.Running());
+    EXPECT_FALSE(tavrec.Visible("Tavrec!.*").empty()) << "the window is not back under the box";
+    // The box's text also goes to the standard error.
+    EXPECT_NE(TempRegistry::ReadFile(errors).find("Cannot Create System Shell Notification Icon."), std::string::npos)
+        << TempRegistry::ReadFile(errors);
+    // No window manager on this display: the box gets the focus directly.
+    tavrec.X("xdotool windowfocus --sync " + box + " key Return");
+    ASSERT_TRUE(WaitFor([&] { return tavrec.Visible("Tavrec", 100).empty(); }, 10s)) << "the box did not close";
+    ASSERT_TRUE(WaitFor([&] { return tavrec.Title(main) == "Tavrec! [RECORDING]"; }, 60s)) << tavrec.Title(main);
+    EXPECT_FALSE(tavrec.Visible("Tavrec! \\[RECORDING\\]").empty()) << "the window went away again";
+    tavrec.ClickButton(main, kStopButton);
+    EXPECT_TRUE(WaitFor([&] { return tavrec.Title(main) == "Tavrec!"; }, 60s)) << tavrec.Title(main);
+    EXPECT_TRUE(tavrec.Terminate());
+    const auto streams = testkit::ProbeStreams(dir.File("clip.avi"));
+    ASSERT_FALSE(streams.empty());
+}
+
+TEST(TrayProgram, ATrayHostThatGoesAwayBringsTheWindowBackWithTheError)
+{
+    testkit::PrivateXServer server("800x600x24");
+    ASSERT_TRUE(server.Running());
+    TrayerOn trayer(server.Display());
+    ASSERT_TRUE(trayer.Ready()) << "trayer did not start";
+    ExpectTheWindowBackWithTheTrayError(server, [&] {
+        // The icon is docked first; then the host is gone.
+        const std::regex icon(R"("Tavrec": \("tavrec" "Tavrec"\)\s+22x22)");
+        ASSERT_TRUE(WaitFor([&] {
+            return std::regex_search(Shell("DISPLAY=" + server.Display() + " xwininfo -root -tree 2>/dev/null"), icon);
+        }, 30s)) << "no icon in the tray";
+        trayer.Kill();
+    });
+}
+
+TEST(TrayProgram, ATrayHostThatRefusesTheIconBringsTheWindowBackWithTheError)
+{
+    testkit::PrivateXServer server("800x600x24");
+    ASSERT_TRUE(server.Running());
+    RefusingTrayHost host(server.Display());
+    ASSERT_TRUE(host.Owns());
+    ExpectTheWindowBackWithTheTrayError(server, [] {});
 }
 
 }  // namespace

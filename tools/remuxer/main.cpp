@@ -6,8 +6,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QIcon>
 
 #include <cstdio>
 #include <cstring>
@@ -30,6 +32,18 @@ bool WantsBatch(int argc, char** argv)
             return true;
     }
     return false;
+}
+
+// Tavrec's icon, in the hicolor sizes that lie beside the program (the build tree's
+// and an installation's share/icons), else the desktop theme's.
+QIcon TavrecIcon()
+{
+    const QDir theme(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/icons/hicolor"));
+    QIcon icon;
+    for (const QString& size : theme.entryList({QStringLiteral("*x*")}, QDir::Dirs))
+        if (const QString file = theme.filePath(size + QStringLiteral("/apps/tavrec.png")); QFileInfo::exists(file))
+            icon.addFile(file);
+    return icon.isNull() ? QIcon::fromTheme(QStringLiteral("tavrec")) : icon;
 }
 
 void PrintError(const QString& text)
@@ -113,6 +127,7 @@ int main(int argc, char** argv)
     if (batch)
         return RunBatch(parser, input);
 
+    QApplication::setWindowIcon(TavrecIcon());
     RemuxerDialog dialog(input);
     dialog.show();
     return app->exec();

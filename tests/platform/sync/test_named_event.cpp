@@ -1,6 +1,7 @@
 // links: tavrec_platform_sync tavrec_support_NoFutexWaitv
 // Events shared by threads and by real processes: the test binary runs itself as the
-// other process, with its role in TAVREC_EVENT_TEST_ROLE.
+// other process, with its role in TAVREC_EVENT_TEST_ROLE (as another user, a forked
+// copy runs the role directly).
 #include "platform/sync/NamedEvent.h"
 #include "tests/support/NoFutexWaitv.h"
 
@@ -146,8 +147,13 @@ public:
         pid_ = fork();
         if (pid_ == 0) {
             dup2(out[1], STDOUT_FILENO);
-            if (asUser != 0 && (setgroups(0, nullptr) != 0 || setgid(asUser) != 0 || setuid(asUser) != 0))
-                _exit(126);
+            if (asUser != 0) {
+                // The other user may not reach this binary (a clone inside a folder
+                // closed to others): the forked copy runs the role without exec.
+                if (setgroups(0, nullptr) != 0 || setgid(asUser) != 0 || setuid(asUser) != 0)
+                    _exit(126);
+                _exit(RunRole(role));
+            }
             execve(exe, argv, envp.data());
             _exit(127);
         }
