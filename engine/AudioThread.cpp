@@ -66,8 +66,10 @@ private:
     // return false. The recording then ends and the program is told, as it is of a
     // failure of the picture.
     bool DeviceFailed(const char* text);
+    void KeepWhatWasCaptured();
     bool WriteFailed();
     bool Drain();
+    bool CopyOut(uint32_t readPosition, bool report);
     bool Write();
     bool StartCapture();
     bool StopAndFlush();
@@ -136,6 +138,7 @@ bool AudioCapture::DeviceFailed(const char* text)
 {
     const std::string reason = device_ ? device_->LastError() : std::string();
     const std::string message = reason.empty() ? std::string(text) : std::string(text) + ": " + reason;
+    KeepWhatWasCaptured();
     ReportCaptureError(options_->NotifyWindow, message.c_str());
     return false;
 }
@@ -156,6 +159,24 @@ bool AudioCapture::Drain()
     uint32_t readPosition = 0;
     if (!device_->GetReadPosition(&readPosition))
         return DeviceFailed("Failed to read the sound capture position");
+    return CopyOut(readPosition, true);
+}
+
+// The device failed (its source went away, say): the sound it captured before that
+// still goes into the file, so that the recording keeps everything up to the failure.
+void AudioCapture::KeepWhatWasCaptured()
+{
+    uint32_t end = 0;
+    if (!device_ || bufferSize_ == 0 || !device_->GetCapturedPosition(&end))
+        return;
+    if (CopyOut(end, false))
+        Write();
+}
+
+// Copies the whole blocks from the last read offset up to readPosition. report:
+// a refused lock is reported as the recording's failure (otherwise only false).
+bool AudioCapture::CopyOut(uint32_t readPosition, bool report)
+{
     int64_t available = static_cast<int64_t>(readPosition) - lastReadOffset_;
     if (available < 0)
         available += bufferSize_;
@@ -167,14 +188,14 @@ bool AudioCapture::Drain()
     void* region2 = nullptr;
     uint32_t length1 = 0, length2 = 0;
     if (!device_->Lock(lastReadOffset_, static_cast<uint32_t>(available), &region1, &length1, &region2, &length2))
-        return DeviceFailed("Failed to lock the sound capture buffer");
+        return report && DeviceFailed("Failed to lock the sound capture buffer");
     std::memcpy(&transfer_[pending_], region1, length1);
     if (region2 && length2)
         std::memcpy(&transfer_[pending_ + length1], region2, length2);
     pending_ += length1 + length2;
     lastReadOffset_ = (lastReadOffset_ + length1 + length2) % bufferSize_;
     if (!device_->Unlock(region1, length1, region2, length2))
-        return DeviceFailed("Failed to unlock the sound capture buffer");
+        return report && DeviceFailed("Failed to unlock the sound capture buffer");
     return true;
 }
 

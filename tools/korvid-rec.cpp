@@ -166,6 +166,7 @@ int main(int argc, char** argv)
     // instead of killing the recorder before it can complete the file.
     signal(SIGXFSZ, SIG_IGN);
 
+    counter.started = std::chrono::steady_clock::now();
     if (!InitializeScreenCapture(&context)) {
         PrintError("cannot start recording");
         return 1;

@@ -38,6 +38,9 @@ public:
     virtual bool Stop() = 0;
     // The read position: the end of the data that is safe to copy out.
     virtual bool GetReadPosition(uint32_t* position) = 0;
+    // The end of the captured data, also once the device has failed: what it captured
+    // before the failure stays readable with Lock and Unlock.
+    virtual bool GetCapturedPosition(uint32_t* position) { return GetReadPosition(position); }
     // Locks bytes at offset for length: one region, or two when the range wraps.
     virtual bool Lock(uint32_t offset, uint32_t length, void** region1, uint32_t* length1,
                       void** region2, uint32_t* length2) = 0;

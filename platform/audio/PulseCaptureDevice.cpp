@@ -178,6 +178,14 @@ bool PulseCaptureDevice::GetReadPosition(uint32_t* position) {
     return true;
 }
 
+bool PulseCaptureDevice::GetCapturedPosition(uint32_t* position) {
+    if (!position) return Error("GetCapturedPosition needs a place for the position");
+    if (!ring_) return Error("There is no capture buffer");
+    // After a failure the fill has stopped: the position stays where it ended.
+    *position = ring_->WritePosition();
+    return true;
+}
+
 bool PulseCaptureDevice::Lock(uint32_t offset, uint32_t length, void** region1, uint32_t* length1,
                               void** region2, uint32_t* length2) {
     if (!region1 || !length1) return Error("Lock needs places for the first region");
@@ -187,7 +195,8 @@ bool PulseCaptureDevice::Lock(uint32_t offset, uint32_t length, void** region1, 
         return Error("Lock of " + std::to_string(length) + " bytes at " + std::to_string(offset) +
                      " does not fit a capture buffer of " + std::to_string(size) + " bytes");
     pa_threaded_mainloop_lock(connection_->Mainloop());
-    if (!CheckHealthy()) {
+    // After a failure the bytes captured before it can still be read out.
+    if (!failed_.load(std::memory_order_acquire) && !CheckHealthy()) {
         pa_threaded_mainloop_unlock(connection_->Mainloop());
         return false;
     }

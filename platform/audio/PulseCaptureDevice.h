@@ -41,6 +41,7 @@ public:
     bool Start() override;
     bool Stop() override;
     bool GetReadPosition(uint32_t* position) override;
+    bool GetCapturedPosition(uint32_t* position) override;
     bool Lock(uint32_t offset, uint32_t length, void** region1, uint32_t* length1, void** region2,
               uint32_t* length2) override;
     bool Unlock(void* region1, uint32_t length1, void* region2, uint32_t length2) override;

@@ -1,4 +1,4 @@
-// links: tavrec_app tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_QtApp
+// links: tavrec_app tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_PulseModule tavrec_support_QtApp
 // The main window built in-process, recording the session's screen through the real
 // capture library: the tray icon and its animation while minimised, the boxes shown
 // while the window is in the tray, a capture error dropped during a box, and the disk
@@ -34,6 +34,7 @@
 #include "app/TrayIcon.h"
 #include "platform/x11/XDisplay.h"
 #include "tests/support/MediaProbe.h"
+#include "tests/support/PulseModule.h"
 #include "tests/support/QtApp.h"
 #include "tests/support/TempRegistry.h"
 
@@ -43,7 +44,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // BoolSection bits.
-constexpr uint32_t kVideo = 0x002, kMinimize = 0x004, kShowEncoder = 0x040, kAutoAppend = 0x100;
+constexpr uint32_t kAudio = 0x001, kVideo = 0x002, kMinimize = 0x004, kShowEncoder = 0x040, kAutoAppend = 0x100;
 
 QApplication& App() { return testkit::QtApp("test_recording_tray"); }
 
@@ -93,14 +94,15 @@ struct SeenBox {
 class RecordingTray : public ::testing::Test {
 protected:
     // The whole screen at 5 frames per second into `file`.
-    void Build(uint32_t boolSection, const std::string& file, const char* codec = "MJPEG (Motion JPEG)")
+    void Build(uint32_t boolSection, const std::string& file, const char* codec = "MJPEG (Motion JPEG)",
+               const std::string& extraValues = {})
     {
         char flags[16];
         std::snprintf(flags, sizeof flags, "%02x,%02x,00,00", boolSection & 0xff, boolSection >> 8);
         registry_.SetText(std::string("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KELDAN\\TAVREC]\r\n") +
                           "\"BoolSection\"=hex:" + flags + "\r\n\"CaptureSize\"=hex:01,00,00,00\r\n" +
                           "\"FPS\"=hex:05,00,00,00\r\n\"SavedFile\"=\"" + file + "\"\r\n\"VCMDevice\"=\"" + codec +
-                          "\"\r\n");
+                          "\"\r\n" + extraValues);
         App();
         window_ = std::make_unique<TfrmMain>();
         window_->show();
@@ -241,6 +243,36 @@ TEST_F(RecordingTray, CaptureErrorDroppedDuringAQuestionIsHandledOnceItCloses)
     Click("btnStopRecord");
     WaitUntil([] { return false; }, 500ms);
     EXPECT_EQ(boxes_.size(), 2u);
+}
+
+// The sound source goes away while it is recorded (a USB microphone pulled out): the
+// program shows the error with the source's reason, and the file plays up to there.
+TEST_F(RecordingTray, ASoundSourceThatGoesAwayShowsItsReasonAndTheFilePlays)
+{
+    testkit::PulseModule sine({"module-sine-source", "source_name=tray_vanishing", "frequency=440",
+                               "source_properties=device.description=Tray_vanishing"});
+    ASSERT_TRUE(sine.Loaded());
+    const std::string file = dir_.File("sound.avi");
+    Build(kVideo | kAudio, file, "MJPEG (Motion JPEG)", "\"DSSoundDevice\"=\"Tray_vanishing\"\r\n"
+          "\"SampleRate\"=hex:01,00,02,00,22,56,00,00,88,58,01,00,04,00,10,00,00,00\r\n");
+    AnswerBoxes([](QMessageBox*, const SeenBox&) { return QMessageBox::Ok; });
+    Click("btnStartRecord");
+    ASSERT_EQ(window_->State(), rsRecording) << (boxes_.empty() ? "" : boxes_[0].text.toStdString());
+    ASSERT_TRUE(testkit::WaitUntilSourceIsRecorded("tray_vanishing"));
+    WaitUntil([] { return false; }, 2s);
+    ASSERT_TRUE(sine.Unload());
+
+    ASSERT_TRUE(WaitUntil([&] { return !boxes_.empty(); }, 15s)) << "the failure was not shown";
+    WaitUntil([&] { return window_->State() == rsIdle && QApplication::activeModalWidget() == nullptr; }, 5s);
+    EXPECT_EQ(boxes_[0].caption, QStringLiteral("Error"));
+    EXPECT_TRUE(boxes_[0].text.contains(QStringLiteral("tray_vanishing"))) << boxes_[0].text.toStdString();
+    EXPECT_EQ(window_->State(), rsIdle);
+    for (const SeenBox& box : boxes_)
+        EXPECT_FALSE(box.text.startsWith(QStringLiteral("Recorded to"))) << "a failure reported as success";
+    ExpectPlayable(file);
+    const auto streams = testkit::ProbeStreams(file);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[1].at("codec_type"), "audio");
 }
 
 class DiskWatch : public RecordingTray {

@@ -479,7 +479,8 @@ TEST_F(AudioRecording, FivePausesAtOneFrameASecondKeepPictureAndSoundTheSameLeng
     const double picture = std::stod(streams[0].at("duration"));
     const double sound = std::stod(streams[1].at("nb_frames")) / std::stod(streams[1].at("sample_rate"));
     std::printf("recorded %.3f s: picture %.3f s, sound %.3f s\n", recorded.count(), picture, sound);
-    EXPECT_NEAR(sound, recorded.count(), 0.1);
+    // Each of the six runs may start or end a sound fragment (some 20 ms) off.
+    EXPECT_NEAR(sound, recorded.count(), 0.2);
     EXPECT_NEAR(picture, sound, 0.2) << "the pauses shifted the picture against the sound";
 }
 

@@ -1,4 +1,4 @@
-// links: tavrec_support_MediaProbe tavrec_support_RiffReader tavrec_support_PrivateXServer tavrec_support_NoFutexWaitv tavrec_platform_sync
+// links: tavrec_support_MediaProbe tavrec_support_PulseModule tavrec_support_RiffReader tavrec_support_PrivateXServer tavrec_support_NoFutexWaitv tavrec_platform_sync
 // korvid-rec and tavrec-ctl as a user runs them.
 #include <gtest/gtest.h>
 
@@ -20,6 +20,7 @@
 #include "tests/support/MediaProbe.h"
 #include "tests/support/NoFutexWaitv.h"
 #include "tests/support/PrivateXServer.h"
+#include "tests/support/PulseModule.h"
 #include "tests/support/RiffReader.h"
 
 extern char** environ;
@@ -285,6 +286,70 @@ TEST(KorvidRec, RecordsSoundAndVideoWithoutFutexWaitv)
         ASSERT_GT(channels * rate, 0);
         EXPECT_GT(static_cast<double>(samples.size()) / (channels * rate), 1.5) << "seconds of sound";
     }
+}
+
+// The recorded sound source goes away (a microphone unplugged): korvid-rec ends with
+// the source's reason and exit status 1, and what was recorded until then plays.
+TEST(KorvidRec, ASoundSourceThatGoesAwayEndsTheRecorderWithItsReason)
+{
+    testkit::PulseModule sine({"module-sine-source", "source_name=rec_vanishing", "frequency=440",
+                               "source_properties=device.description=Rec_vanishing"});
+    ASSERT_TRUE(sine.Loaded());
+    testkit::TempDir dir;
+    const std::string file = dir.File("gone.avi");
+    std::thread unplug([&] {
+        if (testkit::WaitUntilSourceIsRecorded("rec_vanishing")) {
+            std::this_thread::sleep_for(2500ms);
+            sine.Unload();
+        }
+    });
+    int code = -1;
+    std::string errors;
+    testkit::RunCapture({kRec, "--fps", "10", "--seconds", "20", "--audio", "Rec_vanishing", file}, &code, &errors);
+    unplug.join();
+    EXPECT_EQ(code, 1) << errors;
+    EXPECT_NE(errors.find("rec_vanishing"), std::string::npos) << errors;
+    int channels = 0, rate = 0;
+    const auto samples = testkit::DecodeAudio(file, &channels, &rate);
+    ASSERT_GT(channels * rate, 0);
+    EXPECT_GT(static_cast<double>(samples.size()) / (channels * rate), 1.0) << "seconds of sound before it went";
+}
+
+// Lossy encoders are fed 4:2:0, which every player decodes; the lossless and RGB ones
+// keep their exact format. Encoders print nothing unless asked, and the report says
+// how long the start took.
+TEST(KorvidRec, LossyEncodersGetFourTwoZeroAndEncodersPrintNothingUnasked)
+{
+    struct Case {
+        const char* codec;
+        const char* pixelFormat;
+    };
+    for (const Case& c : {Case{"libx264 H.264 / AVC / MPEG-4 AVC / MPEG-4 part 10", "yuv420p"},
+                          Case{"MPEG-4 part 2", "yuv420p"}, Case{"MJPEG (Motion JPEG)", "yuvj420p"},
+                          Case{"libx264 H.264 / AVC / MPEG-4 AVC / MPEG-4 part 10 RGB", "gbrp"}}) {
+        SCOPED_TRACE(c.codec);
+        testkit::TempDir dir;
+        const std::string file = dir.File("lossy.avi");
+        int code = -1;
+        std::string errors;
+        testkit::RunCapture({kRec, "--fps", "10", "--seconds", "1", "--codec", c.codec, file}, &code, &errors);
+        ASSERT_EQ(code, 0) << errors;
+        const auto streams = testkit::ProbeStreams(file);
+        ASSERT_FALSE(streams.empty());
+        EXPECT_EQ(streams[0].at("pix_fmt"), c.pixelFormat);
+        const int width = std::stoi(streams[0].at("width")), height = std::stoi(streams[0].at("height"));
+        EXPECT_GE(testkit::DecodeVideo(file, "bgr0", width, height, 4).size(), 5u) << "the frames decode";
+
+        std::istringstream lines(errors);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_EQ(line.rfind("korvid-rec: ", 0), 0u) << "printed unasked: " << line;
+        EXPECT_NE(errors.find("korvid-rec: start took "), std::string::npos) << errors;
+    }
+    std::string errors;
+    int code = -1;
+    testkit::RunCapture({kRec, "--list-codecs"}, &code, &errors);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(errors, "") << "the trial opens of every encoder print nothing";
 }
 
 TEST(KorvidRec, AnXServerThatGoesAwayEndsTheRecordingWithAMessage)

@@ -15,6 +15,9 @@ struct FrameCounter {
     std::atomic<uint64_t> stored{0};
     std::atomic<uint64_t> dropped{0};
     std::atomic<uint32_t> pauseEpoch{0};  // bumped whenever the recording is seen paused
+    // When the recording was asked for, and how long after that the first frame came.
+    std::chrono::steady_clock::time_point started{};
+    std::atomic<int64_t> firstFrameMs{-1};
     std::chrono::steady_clock::time_point last{};
     uint32_t lastEpoch = 0;
 

@@ -46,6 +46,9 @@ void PrintReport(const char* file, const FrameCounter& counter)
     std::fprintf(stderr, "korvid-rec: %s: %llu frames stored, %llu dropped\n", file,
                  static_cast<unsigned long long>(counter.stored.load()),
                  static_cast<unsigned long long>(counter.dropped.load()));
+    if (counter.firstFrameMs.load() >= 0)
+        std::fprintf(stderr, "korvid-rec: start took %lld ms (from the start call to the first frame)\n",
+                     static_cast<long long>(counter.firstFrameMs.load()));
     PrintDurations(file);
 }
 
