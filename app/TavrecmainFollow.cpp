@@ -1,7 +1,7 @@
-// The window follows a recording that another holder of its control events drove:
-// tavrec-ctl, or a second recorder of the same user. The library pauses, resumes and
-// ends by itself then; without this the window would go on saying RECORDING, and
-// its pause button would resume a recording paused from outside.
+// The window follows a recording that another holder of its control events drove,
+// such as tavrec-ctl. The library pauses, resumes and ends by itself then; without
+// this the window would go on saying RECORDING, and its pause button would resume a
+// recording paused from outside.
 #include <QTimer>
 #include <QToolButton>
 

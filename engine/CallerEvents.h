@@ -6,8 +6,8 @@
 // events by name at each call could fail (no file descriptor left, for one), which
 // would leave a start unmade or a stop request undelivered while StopRecording
 // waits for the recording to end. So they are opened once, when a recording is set
-// up, and kept until it is stopped. The events are shared by name, so every
-// recording of the process shares the one pair held here.
+// up, and kept until it is stopped. The events are shared by name; one recording
+// of the user runs at a time (RecordingLock), so one pair held here serves it.
 #pragma once
 
 #include <memory>

@@ -3,6 +3,7 @@
 #include "engine/CaptureThreads.h"
 #include "engine/ContextAccess.h"
 #include "engine/LastError.h"
+#include "engine/RecordingLock.h"
 #include "platform/sync/TickCount.h"
 
 namespace {
@@ -46,11 +47,31 @@ KORVID_API bool InitializeScreenCapture(CaptureContext* context)
         ReportCaptureError(0, "Setting param error");
         return false;
     }
+    // The control events are shared by name by every recording of this user: a second
+    // recording is refused before anything of it, or of the running one, is touched.
+    switch (RecordingLock::Acquire(nullptr)) {
+    case RecordingLock::Outcome::Acquired:
+        break;
+    case RecordingLock::Outcome::Busy:
+        ReportCaptureError(0, "Another recording is running");
+        return false;
+    case RecordingLock::Outcome::Failed:
+        ReportCaptureError(0, "Can not create control object");
+        return false;
+    }
     context->RunEvent = context->StopEvent = context->ReserveEvent = nullptr;
     context->RunEvent = platform::NamedEvent::CreateOrOpen("MM2_REC_RUN").release();
     context->StopEvent = platform::NamedEvent::CreateOrOpen("MM2_REC_STOP").release();
     context->ReserveEvent = platform::NamedEvent::CreateOrOpen("MM2_REC_RESERVE").release();
     bool ok = context->RunEvent && context->StopEvent && context->ReserveEvent;
+    if (ok) {
+        // No other recording exists now. Events that are still set were left so by one
+        // that died while another process held them open (a stop request it never
+        // saw, its run state): the new recording starts from reset events.
+        RunEvent(context)->Reset();
+        StopEvent(context)->Reset();
+        ReserveEvent(context)->Reset();
+    }
     // The caller's own hold on the events, for starting, pausing and stopping.
     const bool held = ok && CallerEvents::Hold();
     if (!ok || !held) {
@@ -63,11 +84,12 @@ KORVID_API bool InitializeScreenCapture(CaptureContext* context)
             if (HasEnded(*control))
                 break;  // the control thread has already closed the events
             if (LoadState(context) == StateRecording)
-                return true;
+                return true;  // the recording keeps the lock until it is stopped
             platform::SleepMs(kPollMs);
         }
         CloseControlThread(context);
         CallerEvents::Release();
+        RecordingLock::Release();
         StoreState(context, StateIdle);
         return false;
     } else {
@@ -76,6 +98,7 @@ KORVID_API bool InitializeScreenCapture(CaptureContext* context)
     if (held)
         CallerEvents::Release();
     CloseEvents(context);
+    RecordingLock::Release();
     StoreState(context, StateIdle);
     return false;
 }
@@ -128,8 +151,10 @@ KORVID_API bool StopRecording(CaptureContext* context)
         result = control && control->Join() && control->ExitCode() != 1;
     }
     if (control) {
+        // The recording is over: its events are given up and another may start.
         CloseControlThread(context);
         CallerEvents::Release();
+        RecordingLock::Release();
     }
     return result;
 }

@@ -148,6 +148,49 @@ TEST(CaptureInterface, AnotherHoldersStopRequestEndsTheRecordingByItself)
     EXPECT_GE(testkit::ProbePackets(dir.File("remote.avi"), 0).size(), 2u);
 }
 
+// One recording per user at a time: a second set-up, here on another record of the
+// same process, is refused and leaves the running recording alone. The lock is given
+// back by a set-up that fails and by the stop.
+TEST(CaptureInterface, ASecondRecordingIsRefusedWhileOneRuns)
+{
+    testkit::TempDir dir;
+    Recording nowhere(Root(), dir.File("no/such/folder/x.avi"), 5);
+    EXPECT_FALSE(nowhere.Initialize());
+    EXPECT_EQ(LastErrorText(), "Failed to create video file");
+
+    Recording first(Root(), dir.File("first.avi"), 5);
+    std::string error;
+    ASSERT_TRUE(first.Begin(&error)) << error;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        Recording second(Root(), dir.File("second.avi"), 5);
+        EXPECT_FALSE(second.Initialize());
+        EXPECT_EQ(LastErrorText(), "Another recording is running");
+        EXPECT_EQ(second.State(), static_cast<uint32_t>(StateIdle));
+        EXPECT_EQ(second.context.ControlThread, nullptr);
+        EXPECT_EQ(second.context.RunEvent, nullptr);
+        EXPECT_NE(access(dir.File("second.avi").c_str(), F_OK), 0) << "no file for the refused recording";
+        EXPECT_TRUE(second.Stop()) << "nothing to stop";
+    }
+    auto run = platform::NamedEvent::OpenExisting("MM2_REC_RUN");
+    auto stop = platform::NamedEvent::OpenExisting("MM2_REC_STOP");
+    ASSERT_TRUE(run && stop);
+    EXPECT_EQ(run->State(), 1) << "the running recording still captures";
+    EXPECT_EQ(stop->State(), 0);
+    run.reset();
+    stop.reset();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(first.State(), static_cast<uint32_t>(StateRecording));
+    ASSERT_TRUE(first.Stop()) << LastErrorText();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_NEAR(testkit::ProbeDuration(dir.File("first.avi")), seconds, 0.5);
+    EXPECT_GE(testkit::ProbePackets(dir.File("first.avi"), 0).size(), 6u);
+
+    Recording next(Root(), dir.File("next.avi"), 5);
+    ASSERT_TRUE(next.Begin(&error)) << "the stopped recording gave the lock back: " << error;
+    EXPECT_TRUE(next.Stop());
+}
+
 TEST(CaptureInterface, ReserveEventEndsTheRecordingWithFailure)
 {
     testkit::TempDir dir;

@@ -215,6 +215,78 @@ TEST(KorvidRec, AWriteFailureEndsTheRecorderWithTheLibrarysMessage)
     EXPECT_FALSE(testkit::ProbeStreams(dir.File("full.avi")).empty()) << "the file stays readable";
 }
 
+// Two recorders of one user would share the control events: the second is refused
+// with the library's text and makes no file, whether both start at the same moment
+// or one starts beside a running one, and the recording that runs is not disturbed.
+TEST(KorvidRec, ASecondRecorderIsRefusedAndTheFirstRecordsOn)
+{
+    {
+        SCOPED_TRACE("started at once");
+        testkit::TempDir dir;
+        const std::string files[2] = {dir.File("a.avi"), dir.File("b.avi")};
+        int codes[2] = {-1, -1};
+        std::string errors[2];
+        std::thread other([&] {
+            testkit::RunCapture({kRec, "--fps", "5", "--seconds", "2", files[1]}, &codes[1], &errors[1]);
+        });
+        testkit::RunCapture({kRec, "--fps", "5", "--seconds", "2", files[0]}, &codes[0], &errors[0]);
+        other.join();
+        const int winner = codes[0] == 0 ? 0 : 1, loser = 1 - winner;
+        ASSERT_EQ(codes[winner], 0) << errors[0] << errors[1];
+        EXPECT_EQ(codes[loser], 1) << errors[loser];
+        EXPECT_NE(errors[loser].find("Another recording is running"), std::string::npos) << errors[loser];
+        EXPECT_NE(access(files[loser].c_str(), F_OK), 0) << "the refused recorder made a file";
+        EXPECT_NEAR(testkit::ProbeDuration(files[winner]), 2.0, 0.35);
+    }
+    {
+        SCOPED_TRACE("one beside a running one");
+        testkit::TempDir dir;
+        Child first({kRec, "--fps", "5", dir.File("first.avi")});
+        ASSERT_TRUE(WaitForRecording());
+        const auto t0 = std::chrono::steady_clock::now();
+        int code = -1;
+        std::string errors;
+        testkit::RunCapture({kRec, "--fps", "5", "--seconds", "1", dir.File("second.avi")}, &code, &errors);
+        EXPECT_EQ(code, 1) << errors;
+        EXPECT_NE(errors.find("Another recording is running"), std::string::npos) << errors;
+        EXPECT_NE(access(dir.File("second.avi").c_str(), F_OK), 0);
+        std::this_thread::sleep_for(1500ms);
+        EXPECT_EQ(Ctl("status", &code), "recording\n") << "the first recording goes on";
+        first.Signal(SIGTERM);
+        const auto t1 = std::chrono::steady_clock::now();
+        EXPECT_EQ(first.Wait(10s), 0);
+        const double recorded = std::chrono::duration<double>(t1 - t0).count();
+        EXPECT_NEAR(testkit::ProbeDuration(dir.File("first.avi")), recorded, 0.4);
+    }
+}
+
+// A recorder killed while another process has the control events open (tavrec-ctl,
+// the program's window following a recording) leaves them set: its run state, and a
+// stop request that came after it died. The next recording starts from reset events
+// and records its whole length.
+TEST(KorvidRec, EventsLeftSetByAKilledRecorderDoNotEndTheNext)
+{
+    testkit::TempDir dir;
+    std::unique_ptr<platform::NamedEvent> run, stop;
+    {
+        Child killed({kRec, "--fps", "5", dir.File("killed.avi")});
+        ASSERT_TRUE(WaitForRecording());
+        run = platform::NamedEvent::OpenExisting("MM2_REC_RUN");
+        stop = platform::NamedEvent::OpenExisting("MM2_REC_STOP");
+        ASSERT_TRUE(run && stop);
+        std::this_thread::sleep_for(500ms);
+        killed.Signal(SIGKILL);
+        killed.Wait(10s);
+    }
+    stop->Set();
+    ASSERT_EQ(run->State(), 1);
+    int code = -1;
+    std::string errors;
+    testkit::RunCapture({kRec, "--fps", "5", "--seconds", "2", dir.File("next.avi")}, &code, &errors);
+    EXPECT_EQ(code, 0) << errors;
+    EXPECT_NEAR(testkit::ProbeDuration(dir.File("next.avi")), 2.0, 0.35) << "ended at once by the stale stop";
+}
+
 // The signals korvid-rec finishes the file on, as a SigBlk mask of /proc.
 constexpr uint64_t kStopSignals = 1ull << (SIGHUP - 1) | 1ull << (SIGINT - 1) | 1ull << (SIGTERM - 1);
 
