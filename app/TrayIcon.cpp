@@ -40,7 +40,9 @@ bool TrayIcon::Shown() const { return icon_->isVisible(); }
 void TrayIcon::Show()
 {
     icon_->show();
-    sawWindow_ = false;
+    // Qt makes its X11 icon window in show(): seen here, it counts even when a host
+    // that goes away at once takes it along before the first look of the watch.
+    sawWindow_ = CurrentTrayDocking() != TrayDocking::NoWindow;
     undocked_.start();
     watch_->start();
 }

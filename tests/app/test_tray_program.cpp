@@ -359,7 +359,8 @@ void ExpectTheWindowBackWithTheTrayError(testkit::PrivateXServer& server, const 
 
     std::string box;
     ASSERT_TRUE(WaitFor([&] { return !(box = tavrec.Visible("Tavrec", 100)).empty() || !tavrec.Running(); }, 30s))
-        << "no error box";
+        << "no error box; the program's standard error: " << TempRegistry::ReadFile(errors)
+        << "; the windows: " << tavrec.X("xwininfo -root -tree");
     ASSERT_TRUE(tavrec.Running());
     EXPECT_FALSE(tavrec.Visible("Tavrec!.*").empty()) << "the window is not back under the box";
     // The box's text also goes to the standard error.

@@ -33,6 +33,10 @@ public:
         std::atomic<int> drains{0};  // completed Unlock calls
         std::atomic<int> starts{0}, stops{0};
         std::atomic<bool> opened{false};
+        // A device that failed (its source went away): the read position is refused,
+        // what it captured up to capturedPosition can still be read out.
+        bool failed = false;
+        uint32_t capturedPosition = 0;
     };
 
     explicit ScriptedDevice(Script& script) : script_(script) { script_.opened = true; }
@@ -87,7 +91,18 @@ public:
     {
         std::lock_guard<std::mutex> guard(script_.lock);
         *position = script_.readPosition;
+        return !script_.failed;
+    }
+    bool GetCapturedPosition(uint32_t* position) override
+    {
+        std::lock_guard<std::mutex> guard(script_.lock);
+        *position = script_.failed ? script_.capturedPosition : script_.readPosition;
         return true;
+    }
+    std::string LastError() const override
+    {
+        std::lock_guard<std::mutex> guard(script_.lock);
+        return script_.failed ? "the source went away" : "";
     }
     bool Lock(uint32_t offset, uint32_t length, void** r1, uint32_t* l1, void** r2, uint32_t* l2) override
     {
@@ -264,6 +279,33 @@ TEST_F(AudioThreadTest, PauseFlushesAndStopsTheBufferAndStopWhilePausedEndsWithS
         total += chunk.size;
     EXPECT_EQ(total, 480);
     EXPECT_EQ(source_.script.starts.load(), 2) << "the stop request wakes the paused thread once";
+}
+
+// The source goes away between two notifications: the sound captured before that is
+// still written, then the failure is reported with the device's reason.
+TEST_F(AudioThreadTest, ADeviceThatFailsKeepsWhatItCapturedBeforeAndReportsItsReason)
+{
+    ASSERT_TRUE(InitializeScreenCapture(&context_)) << LastError();
+    ASSERT_TRUE(StartRecording(&context_));
+    WaitFor([&] { return source_.script.starts.load() == 1; });
+    Capture(0, 400);
+    {
+        std::lock_guard<std::mutex> guard(source_.script.lock);
+        for (uint32_t i = 400; i < 800; ++i)
+            source_.script.buffer[i] = static_cast<uint8_t>(i * 7 + 1);
+        source_.script.capturedPosition = 800;
+        source_.script.failed = true;
+        source_.script.events[1]->Set();
+    }
+    WaitFor([&] { return context_.State == static_cast<uint32_t>(StateIdle); });
+    EXPECT_EQ(LastError(), "Failed to read the sound capture position: the source went away");
+    StopRecording(&context_);
+
+    const auto samples = testkit::DecodeAudio(options_.FileName);
+    ASSERT_EQ(samples.size(), 400u) << "800 bytes: the 400 captured before the failure are kept";
+    const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());
+    for (uint32_t i = 0; i < 800; ++i)
+        ASSERT_EQ(bytes[i], static_cast<uint8_t>(i * 7 + 1)) << i;
 }
 
 TEST_F(AudioThreadTest, DeviceWithoutFormatsFailsWithTheDeviceText)

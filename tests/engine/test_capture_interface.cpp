@@ -3,9 +3,12 @@
 // control events' protocol.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 #include "platform/sync/NamedEvent.h"
@@ -127,6 +130,36 @@ TEST(CaptureInterface, NothingIsCapturedBeforeStartAndPauseTogglesTheRunEvent)
     run.reset();
     packets = testkit::ProbePackets(dir.File("toggled.avi"), 0);
     EXPECT_GE(packets.size(), 3u);
+}
+
+// Every file descriptor of the process is in use after the set-up (a leak elsewhere in
+// the program, say): start, pause and stop still reach the recording, the stop does
+// not wait for ever, and the frames are in the file.
+TEST(CaptureInterface, StartPauseAndStopWorkWithNoFileDescriptorLeft)
+{
+    testkit::TempDir dir;
+    Recording recording(Root(), dir.File("nofd.avi"), 10);
+    ASSERT_TRUE(recording.Initialize()) << LastErrorText();
+    std::vector<int> filler;
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        filler.push_back(fd);
+    ASSERT_EQ(errno, EMFILE);
+    const bool started = recording.Start();
+    std::this_thread::sleep_for(600ms);
+    const bool paused = recording.Pause();
+    const bool resumed = recording.Pause();
+    std::this_thread::sleep_for(400ms);
+    const auto t0 = std::chrono::steady_clock::now();
+    const bool stopped = recording.Stop();
+    const auto stopTime = std::chrono::steady_clock::now() - t0;
+    for (int fd : filler)
+        close(fd);
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(paused && resumed);
+    EXPECT_TRUE(stopped) << LastErrorText();
+    EXPECT_LT(stopTime, 5s);
+    EXPECT_EQ(recording.State(), static_cast<uint32_t>(StateIdle));
+    EXPECT_GE(testkit::ProbePackets(dir.File("nofd.avi"), 0).size(), 5u) << "the run event was set";
 }
 
 TEST(CaptureInterface, AnotherHoldersStopRequestEndsTheRecordingByItself)
