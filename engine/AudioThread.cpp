@@ -84,7 +84,7 @@ private:
     std::vector<uint8_t> transfer_;
     uint32_t lastReadOffset_ = 0;
     uint32_t pending_ = 0;
-    int32_t samplePosition_ = 0;
+    int64_t samplePosition_ = 0;  // in blocks; 2^31 of them pass within hours at high rates
     bool capturing_ = false;
 };
 

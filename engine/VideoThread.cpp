@@ -225,7 +225,7 @@ bool VideoCapture::SetUp()
 
 bool VideoCapture::WriteFrame(uint32_t slot)
 {
-    const auto position = static_cast<int32_t>(slot);
+    const auto position = static_cast<int64_t>(slot);
     if (compressor_) {
         uint32_t size = 0, flags = 0;
         if (!compressor_->Compress(frame_.Pixels, frame_.Stride, slot, quality_, compressed_.data(),

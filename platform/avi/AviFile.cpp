@@ -116,7 +116,7 @@ struct AviFile::Impl {
     bool StartNewPart();
     bool ClosePart();
     bool FlushIndexes();
-    bool Write(AviStream::Impl& s, int32_t start, int32_t samples, const void* data, size_t bytes,
+    bool Write(AviStream::Impl& s, int64_t start, int32_t samples, const void* data, size_t bytes,
                uint32_t flags);
     bool Close();
     bool Recover();
@@ -298,7 +298,7 @@ bool AviFile::Impl::FlushIndexes()
 
 // ---- writing -------------------------------------------------------------------------
 
-bool AviFile::Impl::Write(AviStream::Impl& s, int32_t start, int32_t samples, const void* data, size_t bytes,
+bool AviFile::Impl::Write(AviStream::Impl& s, int64_t start, int32_t samples, const void* data, size_t bytes,
                           uint32_t flags)
 {
     auto which = [&s] { return "stream " + std::to_string(s.number); };
@@ -334,9 +334,15 @@ bool AviFile::Impl::Write(AviStream::Impl& s, int32_t start, int32_t samples, co
                         std::to_string(end) + " positions)");
 
     // Positions skipped over: empty chunks for frames (dropped frames keep the timeline),
-    // silence for streams of fixed-size samples.
+    // silence for streams of fixed-size samples. A gap larger than the whole file can
+    // hold is refused before anything is written (it would only fill the disk).
+    const uint64_t skipped = uint64_t(start - end);
+    const uint64_t bytesPerSkipped = s.CountsSamples() ? s.info.dwSampleSize : sizeof(ChunkHeader);
+    if (skipped > options.partSize * options.indexCapacity / bytesPerSkipped)
+        return SetError(which() + ": position " + std::to_string(start) + " lies " + std::to_string(skipped) +
+                        " positions past the stream's end, more than the file can hold");
     if (s.CountsSamples()) {
-        uint64_t gap = uint64_t(start - end) * s.info.dwSampleSize;
+        uint64_t gap = skipped * s.info.dwSampleSize;
         const uint64_t step = std::max<uint64_t>(s.info.dwSampleSize,
                                                  kSilenceChunkBytes / s.info.dwSampleSize * s.info.dwSampleSize);
         while (gap > 0) {
@@ -476,7 +482,7 @@ bool AviFile::Impl::Recover()
 
 // ---- public face ---------------------------------------------------------------------
 
-bool AviStream::SetFormat(int32_t position, const void* format, size_t size)
+bool AviStream::SetFormat(int64_t position, const void* format, size_t size)
 {
     AviFile::Impl& f = *impl_->file;
     std::lock_guard lock(f.mutex);
@@ -496,7 +502,7 @@ bool AviStream::SetFormat(int32_t position, const void* format, size_t size)
     return true;
 }
 
-bool AviStream::Write(int32_t start, int32_t samples, const void* data, size_t bytes, uint32_t flags)
+bool AviStream::Write(int64_t start, int32_t samples, const void* data, size_t bytes, uint32_t flags)
 {
     AviFile::Impl& f = *impl_->file;
     std::lock_guard lock(f.mutex);

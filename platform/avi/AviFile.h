@@ -53,10 +53,13 @@ class AviFile;
 class AviStream {
 public:
     // The format (BITMAPINFOHEADER plus extra data, or WAVEFORMATEX), at position 0 only.
-    bool SetFormat(int32_t position, const void* format, size_t size);
+    bool SetFormat(int64_t position, const void* format, size_t size);
     // Writes samples at position start. A position before the stream's end is refused;
     // positions skipped over are filled with empty chunks. flags: TAVREC_AVIIF_KEYFRAME.
-    bool Write(int32_t start, int32_t samples, const void* data, size_t bytes, uint32_t flags);
+    // Positions are 64-bit: sound at a high rate passes 2^31 blocks within hours. The
+    // header fields that count them in 32 bits (strh dwLength, dwTotalFrames) stop at
+    // their largest value; the OpenDML index, which counts chunk sizes, is exact.
+    bool Write(int64_t start, int32_t samples, const void* data, size_t bytes, uint32_t flags);
     // No more writes come; the stream stays part of the file until it is closed.
     void Release();
 

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -626,6 +627,92 @@ TEST(AviFile, SkippedAudioBecomesSilence)
     expectB.append(b1.begin(), b1.end());
     EXPECT_TRUE(Decode(path, "0:a:0", {"-f", "s16le"}) == expectA);
     EXPECT_TRUE(Decode(path, "0:a:1", {"-f", "u8"}) == expectB);
+}
+
+// Positions are 64-bit: sound at 192 kHz passes 2^31 blocks within about three hours.
+// The streams begin (dwStart) just short of 2^31 and of 2^32 blocks, so that writes on
+// both sides of those bounds take no hours of sound. Readers honour a start of up to
+// an hour, hence the high sample rate. Each bound is crossed after a gap, which becomes
+// silence; ffprobe must see every packet at its position and ffmpeg decode it all.
+TEST(AviFile, PositionsPastTwoToThe31And32)
+{
+    TempDir dir;
+    ASSERT_TRUE(dir.Ok());
+    const std::string path = dir.File("long audio.avi");
+    const WaveFormatEx wave = Pcm(2, 1200000, 16);
+    constexpr int64_t k31 = int64_t(1) << 31, k32 = int64_t(1) << 32;
+    const int64_t bounds[] = {k31, k32};
+    constexpr int64_t kBefore = 1000;  // where each stream begins, in blocks before its bound
+    auto file = AviFile::Create(path);
+    ASSERT_TRUE(file);
+    AviStream* streams[2] = {};
+    for (int n = 0; n < 2; ++n) {
+        AviStreamInfo info = AudioInfo(wave);
+        info.dwStart = uint32_t(bounds[n] - kBefore);
+        streams[n] = file->CreateStream(info);
+        ASSERT_TRUE(streams[n]);
+        ASSERT_TRUE(streams[n]->SetFormat(0, &wave, sizeof wave));
+    }
+
+    // Per stream, relative to its bound: a write ending below it, one across it after
+    // a gap, one well past it after another gap.
+    struct Piece {
+        int64_t position;
+        int32_t blocks;
+    };
+    const Piece pieces[] = {{-kBefore, 900}, {-50, 100}, {400, 600}};
+    std::string expected[2];
+    for (int n = 0; n < 2; ++n) {
+        int64_t end = -kBefore;
+        for (size_t k = 0; k < std::size(pieces); ++k) {
+            const auto data = MakeAudio(size_t(pieces[k].blocks) * 4, n * 10 + int(k));
+            ASSERT_TRUE(streams[n]->Write(bounds[n] + pieces[k].position, pieces[k].blocks, data.data(), data.size(), 0))
+                << "stream " << n << ", piece " << k << ": " << file->LastError();
+            expected[n] += std::string(size_t(pieces[k].position - end) * 4, '\0');
+            expected[n].append(data.begin(), data.end());
+            end = pieces[k].position + pieces[k].blocks;
+        }
+    }
+    // Behind the end is refused, and the reason names both positions in full; a gap no
+    // file could hold is refused before anything is written.
+    const auto one = MakeAudio(4, 9);
+    EXPECT_FALSE(streams[1]->Write(k32 + 999, 1, one.data(), one.size(), 0));
+    EXPECT_NE(file->LastError().find(std::to_string(k32 + 999)), std::string::npos) << file->LastError();
+    EXPECT_NE(file->LastError().find(std::to_string(k32 + 1000)), std::string::npos) << file->LastError();
+    EXPECT_FALSE(streams[0]->Write(INT64_MAX, 1, one.data(), one.size(), 0));
+    EXPECT_NE(file->LastError().find("more than the file can hold"), std::string::npos) << file->LastError();
+    ASSERT_TRUE(file->Close()) << file->LastError();
+
+    RiffReader r;
+    ASSERT_TRUE(r.Open(path)) << r.LastError();
+    ExpectConsistentIndexes(r);
+    for (int n = 0; n < 2; ++n) {
+        EXPECT_EQ(r.Streams()[n].header.start, uint32_t(bounds[n] - kBefore));
+        EXPECT_EQ(r.Streams()[n].header.length, uint32_t(kBefore + 1000));
+    }
+
+    // Packets as ffprobe reads them (time base: one block): data and silence in turn.
+    const RunResult probe = RunTool({"ffprobe", "-v", "error", "-show_entries", "packet=stream_index,pts,duration",
+                                     "-of", "csv=p=0", path});
+    ASSERT_EQ(probe.status, 0) << probe.err;
+    EXPECT_EQ(probe.err, "");
+    std::map<int, std::vector<std::pair<int64_t, int64_t>>> packets;
+    std::istringstream lines(probe.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        int stream = -1;
+        long long pts = 0, duration = 0;
+        if (std::sscanf(line.c_str(), "%d,%lld,%lld", &stream, &pts, &duration) == 3)
+            packets[stream].emplace_back(pts, duration);
+    }
+    for (int n = 0; n < 2; ++n) {
+        SCOPED_TRACE("stream " + std::to_string(n));
+        const int64_t b = bounds[n];
+        const std::vector<std::pair<int64_t, int64_t>> want = {
+            {b - 1000, 900}, {b - 100, 50}, {b - 50, 100}, {b + 50, 350}, {b + 400, 600}};
+        EXPECT_EQ(packets[n], want);
+        EXPECT_TRUE(Decode(path, "0:a:" + std::to_string(n), {"-f", "s16le"}) == expected[n]);
+    }
 }
 
 // Wrong calls are refused with a reason and leave the file as it was.
