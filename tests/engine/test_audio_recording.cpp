@@ -1,4 +1,4 @@
-// links: korvid tavrec_support_Recording tavrec_support_PulseModule tavrec_support_RiffReader tavrec_support_MediaProbe tavrec_support_TestWindow tavrec_platform_x11
+// links: korvid tavrec_support_Recording tavrec_support_ChildTest tavrec_support_PulseModule tavrec_support_RiffReader tavrec_support_MediaProbe tavrec_support_TestWindow tavrec_platform_x11
 // Recordings with sound from the session's PulseAudio server: a tone played into the
 // null sink is recorded from its monitor (the default source).
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/x11/XDisplay.h"
+#include "tests/support/ChildTest.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/PulseModule.h"
 #include "tests/support/Recording.h"
@@ -407,27 +408,14 @@ TEST_F(AudioRecording, AnAudioOnlyRecordingOverTheFileSizeLimitEndsWithTheWriteE
     auto window = testsupport::TestWindow::Create(windowOptions);
     ASSERT_TRUE(window);
     const std::string file = dir_.File("limited.avi");
-    const std::string windowVar = "TAVREC_TEST_CHILD_WINDOW=" + std::to_string(window->Id());
-    const std::string fileVar = "TAVREC_TEST_CHILD_FILE=" + file;
-    std::vector<char*> env;
-    for (char** e = environ; *e; ++e)
-        env.push_back(*e);
-    env.push_back(const_cast<char*>(windowVar.c_str()));
-    env.push_back(const_cast<char*>(fileVar.c_str()));
-    env.push_back(nullptr);
-    char filter[] = "--gtest_filter=AudioRecordingChild.FileSizeLimit";
-    char self[] = "/proc/self/exe";
-    char* argv[] = {self, filter, nullptr};
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, env.data()), 0);
+    const pid_t pid = testkit::SpawnChildTest("AudioRecordingChild.FileSizeLimit", window->Id(), file);
+    ASSERT_GT(pid, 0);
 
     const auto message = window->WaitForMessage(30s);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const int code = testkit::WaitChildTest(pid);
     ASSERT_TRUE(message.has_value()) << "no CaptureErrorMessage arrived";
     EXPECT_EQ(message->message, static_cast<uint32_t>(CaptureErrorMessage));
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's checks failed";
+    EXPECT_EQ(code, 0) << "the child's checks failed";
 
     // The sound written before the failure plays.
     const auto streams = testkit::ProbeStreams(file);

@@ -1,13 +1,11 @@
-// links: korvid tavrec_support_Recording tavrec_support_TestWindow tavrec_support_RiffReader tavrec_support_MediaProbe tavrec_platform_codec tavrec_platform_x11
+// links: korvid tavrec_support_Recording tavrec_support_ChildTest tavrec_support_TestWindow tavrec_support_RiffReader tavrec_support_MediaProbe tavrec_platform_codec tavrec_platform_x11
 // Recordings of a test window that paints a known, changing picture, checked with
 // our RIFF reader and with ffprobe/ffmpeg.
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,12 +18,12 @@
 
 #include "platform/codec/CodecManager.h"
 #include "platform/x11/XDisplay.h"
+#include "tests/support/ChildTest.h"
 #include "tests/support/MediaProbe.h"
 #include "tests/support/Recording.h"
 #include "tests/support/RiffReader.h"
 #include "tests/support/TestWindow.h"
 
-extern char** environ;
 
 namespace {
 
@@ -607,23 +605,7 @@ TEST(VideoRecordingChild, CloseFailure)
 // Runs a VideoRecordingChild test in a child process with the window and file.
 int RunChild(const char* test, uint32_t window, const std::string& file)
 {
-    const std::string windowVar = "TAVREC_TEST_CHILD_WINDOW=" + std::to_string(window);
-    const std::string fileVar = "TAVREC_TEST_CHILD_FILE=" + file;
-    std::vector<char*> env;
-    for (char** e = environ; *e; ++e)
-        env.push_back(*e);
-    env.push_back(const_cast<char*>(windowVar.c_str()));
-    env.push_back(const_cast<char*>(fileVar.c_str()));
-    env.push_back(nullptr);
-    std::string filter = std::string("--gtest_filter=VideoRecordingChild.") + test;
-    char self[] = "/proc/self/exe";
-    char* argv[] = {self, filter.data(), nullptr};
-    pid_t pid = -1;
-    int status = 0;
-    if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, env.data()) != 0 ||
-        waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return testkit::WaitChildTest(testkit::SpawnChildTest(std::string("VideoRecordingChild.") + test, window, file));
 }
 
 TEST_F(VideoRecording, AFailedCloseMakesStopReportFailure)
@@ -635,29 +617,16 @@ TEST_F(VideoRecording, AFailedCloseMakesStopReportFailure)
 TEST_F(VideoRecording, WriteFailureIsReportedAndTheFileStaysReadable)
 {
     const std::string file = File("full.avi");
-    const std::string windowVar = "TAVREC_TEST_CHILD_WINDOW=" + std::to_string(window_->Id());
-    const std::string fileVar = "TAVREC_TEST_CHILD_FILE=" + file;
-    std::vector<char*> env;
-    for (char** e = environ; *e; ++e)
-        env.push_back(*e);
-    env.push_back(const_cast<char*>(windowVar.c_str()));
-    env.push_back(const_cast<char*>(fileVar.c_str()));
-    env.push_back(nullptr);
-    char filter[] = "--gtest_filter=VideoRecordingChild.WriteFailure";
-    char self[] = "/proc/self/exe";
-    char* argv[] = {self, filter, nullptr};
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, env.data()), 0);
+    const pid_t pid = testkit::SpawnChildTest("VideoRecordingChild.WriteFailure", window_->Id(), file);
+    ASSERT_GT(pid, 0);
 
     const auto message = window_->WaitForMessage(30s);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const int code = testkit::WaitChildTest(pid);
     ASSERT_TRUE(message.has_value()) << "no CaptureErrorMessage arrived";
     EXPECT_EQ(message->message, static_cast<uint32_t>(CaptureErrorMessage));
     EXPECT_EQ(message->wParam, 0);
     EXPECT_EQ(message->lParam, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's checks failed";
+    EXPECT_EQ(code, 0) << "the child's checks failed";
 
     // The frames written before the failure can be read back.
     const auto streams = testkit::ProbeStreams(file);
