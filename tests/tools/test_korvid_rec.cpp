@@ -390,7 +390,7 @@ TEST(KorvidRec, ASoundSourceThatGoesAwayEndsTheRecorderWithItsReason)
 // Lossy encoders are fed 4:2:0, which every player decodes; the lossless and RGB ones
 // keep their exact format. Encoders print nothing unless asked, and the report says
 // how long the start took.
-TEST(KorvidRec, LossyEncodersGetFourTwoZeroAndEncodersPrintNothingUnasked)
+TEST(KorvidRec, LossyEncodersGetFourTwoZeroAndARecordingOpensOnlyItsEncoderQuietly)
 {
     struct Case {
         const char* codec;
@@ -422,6 +422,19 @@ TEST(KorvidRec, LossyEncodersGetFourTwoZeroAndEncodersPrintNothingUnasked)
     testkit::RunCapture({kRec, "--list-codecs"}, &code, &errors);
     EXPECT_EQ(code, 0);
     EXPECT_EQ(errors, "") << "the trial opens of every encoder print nothing";
+
+    // Asked for, the encoders' messages come: the listing tries every encoder, x264's
+    // and SVT-AV1's among them, while a recording opens only the encoder it uses.
+    testkit::RunCapture({"env", "TAVREC_CODEC_LOG=info", kRec, "--list-codecs"}, &code, &errors);
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(errors.find("x264"), std::string::npos) << "TAVREC_CODEC_LOG=info printed no encoder's message";
+    testkit::TempDir dir;
+    testkit::RunCapture({"env", "TAVREC_CODEC_LOG=info", kRec, "--fps", "10", "--seconds", "0.5", "--codec",
+                         "MJPEG (Motion JPEG)", dir.File("mjpeg.avi")},
+                        &code, &errors);
+    EXPECT_EQ(code, 0) << errors;
+    EXPECT_EQ(errors.find("x264"), std::string::npos) << "the recording tried other encoders: " << errors;
+    EXPECT_EQ(errors.find("Svt"), std::string::npos) << "the recording tried other encoders: " << errors;
 }
 
 TEST(KorvidRec, AnXServerThatGoesAwayEndsTheRecordingWithAMessage)
