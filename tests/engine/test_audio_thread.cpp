@@ -297,7 +297,7 @@ TEST_F(AudioThreadTest, ADeviceThatFailsKeepsWhatItCapturedBeforeAndReportsItsRe
         source_.script.failed = true;
         source_.script.events[1]->Set();
     }
-    WaitFor([&] { return context_.State == static_cast<uint32_t>(StateIdle); });
+    WaitFor([&] { return __atomic_load_n(&context_.State, __ATOMIC_ACQUIRE) == static_cast<uint32_t>(StateIdle); });
     EXPECT_EQ(LastError(), "Failed to read the sound capture position: the source went away");
     StopRecording(&context_);
 
