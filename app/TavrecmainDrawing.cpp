@@ -86,12 +86,13 @@ void TfrmMain::EnterDrawMode() {
     if (Drawing().DrawMode.load() || !IsRecordingState(RecorderState_))
         return;
     Drawing().DrawMode.store(true);
-    // Where the lines go depends on the desktop; say which, as that decides whether
-    // they can be seen at all.
-    if (annotate::ScreenDrawing* screen = DrawingScreen())
-        std::fprintf(stderr, "tavrec: %s\n", screen->PathText().c_str());
     SetDrawHook(1, static_cast<uint32_t>(winId()), 0, HM_MOVE, HM_PRESS, HM_EXTRA, HM_MENU,
                 HM_RELEASE_ACK, HM_RELEASE, 1);
+    // Where the lines go depends on the desktop; say which, as that decides whether
+    // they can be seen at all. Said once the hook has the pen, so the line also tells
+    // that a stroke from now on is taken.
+    if (annotate::ScreenDrawing* screen = DrawingScreen())
+        std::fprintf(stderr, "tavrec: %s\n", screen->PathText().c_str());
     if (btnSwitchMode && !btnSwitchMode->isChecked())
         btnSwitchMode->setChecked(true);
 }

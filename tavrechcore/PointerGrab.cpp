@@ -52,7 +52,11 @@ std::unique_ptr<PointerGrab> PointerGrab::Acquire(XConnection& x, xcb_cursor_t c
 PointerGrab::~PointerGrab()
 {
     xcb_ungrab_pointer(x_.Get(), XCB_CURRENT_TIME);
-    xcb_flush(x_.Get());
+    // Released for certain before the caller goes on: a request that is only flushed
+    // may still wait in the server while another connection's requests (the draw
+    // hook's window, a test's click) are carried out, and the pointer would still
+    // belong to this grab for them.
+    x_.Sync();
 }
 
 }  // namespace hookcore

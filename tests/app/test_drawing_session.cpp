@@ -206,12 +206,12 @@ TEST_P(DrawingSession, PickedWindowIsRecordedWithThePenStrokeDrawnOnIt)
     ASSERT_FALSE(tavrec.Window("Tavrec! [RECORDING]").empty()) << tavrec.StandardError();
     EXPECT_TRUE(WaitUntil([&] { return root.At(602, 400) == rightPicture; })) << "the frame is wiped";
 
-    // Draw mode from its button, then a stroke across the right window.
+    // Draw mode from its button, then at once a stroke across the right window: the
+    // program says where it draws once the hook has the pen.
     tavrec.ClickToolbar(main, kSwitchModeX);
     ASSERT_TRUE(WaitUntil([&] { return tavrec.StandardError().find("tavrec: drawing on the root window") !=
                                        std::string::npos; }))
         << tavrec.StandardError();
-    std::this_thread::sleep_for(500ms);
     Sh("xdotool mousemove 620 360 mousedown 1");
     for (int x = 640; x <= 880; x += 40)
         Sh("xdotool mousemove " + std::to_string(x) + " 360");

@@ -298,7 +298,6 @@ TEST_F(MainWindowDrawing, DrawModeDuringARecordingFromClearToTheMenu)
 
     Button("btnSwitchMode")->click();
     ASSERT_TRUE(window_->InDrawMode());
-    Process(600ms);
     const int y1 = kTop + 50, y2 = kTop + 150;
     StrokeWhileBusy(y1);
     EXPECT_EQ(x.At(kLeft + 100, y1), 0x00FF00u);
@@ -423,7 +422,6 @@ TEST_F(MainWindowDrawing, UnderACompositorHighlightAndStrokeAreSeenAndRecorded)
     // The stroke: on the canvas window, seen on the screen, and recorded.
     Button("btnSwitchMode")->click();
     ASSERT_TRUE(window_->InDrawMode());
-    Process(500ms);
     const int y = kTop + 80;
     StrokeWhileBusy(y);
     annotate::ScreenDrawing* screen = DrawingScreen();

@@ -1,9 +1,10 @@
 // links: tavrechcore tavrec_support_TestWindow
 // The hook component against the real X server and window manager of the headless
 // session, driven through the real pointer (xdotool): the pick hook's window reports
-// and presses, a refused grab, the draw hook's strokes and menu, the tool window left
-// out of its input (also after it moves, and under a compositing manager), and that
-// switching a hook off leaves neither thread nor window behind.
+// and presses, a refused grab, the draw hook's strokes and menu (the first stroke also
+// right after a pick), the tool window left out of its input (also after it moves, and
+// under a compositing manager), and that switching a hook off leaves neither thread nor
+// window behind.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -349,6 +350,28 @@ TEST(DrawHook, ReportsStrokesAndMenuAndLeavesTheToolWindowClickable)
     EXPECT_EQ(x.InputOnlyOverlays(), overlays);
     EXPECT_FALSE(x.MapState(hookWindow));
     DrawOff(*tool);  // off while off
+}
+
+// The pick's grab is gone once the pick hook is off: the first stroke of a draw hook
+// switched on right after it is the hook's, whole, with no pause between.
+TEST(DrawHook, TakesTheFirstStrokeRightAfterAPick)
+{
+    auto tool = MakeWindow(1000, 400, 300, 200);
+    auto picked = MakeWindow(100, 100);
+    ASSERT_TRUE(tool && picked);
+    int px = 0, py = 0;
+    ASSERT_TRUE(picked->ClientOrigin(&px, &py));
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(SetMouseFilterHook(1, tool->Id(), HM_MOVE, HM_PRESS, HM_MENU), 1);
+        Xdo("mousemove " + std::to_string(px + 20) + " " + std::to_string(py + 20) + " click 1");
+        auto press = NextOf(*tool, HM_PRESS);
+        ASSERT_TRUE(press);
+        EXPECT_EQ(static_cast<xcb_window_t>(press->wParam), picked->Frame());
+        EXPECT_EQ(SetMouseFilterHook(0, 0, 0, 0, 0), 1);
+        ASSERT_EQ(DrawOn(*tool), 1);
+        ExpectStroke(*tool);
+        DrawOff(*tool);
+    }
 }
 
 TEST(DrawHook, WorksUnderACompositingManager)
