@@ -25,8 +25,10 @@ std::string NumberedName(const std::string& savedFile)
     }
 }
 
-std::string DefaultRecordingFile()
+std::string DefaultRecordingFile(std::string* createdFolder)
 {
+    if (createdFolder)
+        createdFolder->clear();
     std::string folder;
     if (const char* videos = std::getenv("XDG_VIDEOS_DIR"); videos && *videos)
         folder = videos;
@@ -35,7 +37,9 @@ std::string DefaultRecordingFile()
     else
         return {};
     std::error_code error;
-    std::filesystem::create_directories(folder, error);
+    const bool made = std::filesystem::create_directories(folder, error);
+    if (made && createdFolder)
+        *createdFolder = folder;
     if (!std::filesystem::is_directory(folder, error))
         return {};
     return folder + "/tavrec.avi";

@@ -13,5 +13,6 @@ bool PathExists(const std::string& path);
 std::string NumberedName(const std::string& savedFile);
 
 // The name used when no file was configured: $XDG_VIDEOS_DIR (or ~/Videos)/tavrec.avi,
-// its folder created. Empty when no folder can be found or made.
-std::string DefaultRecordingFile();
+// its folder created. Empty when no folder can be found or made. *createdFolder, when
+// given, is the folder when this call made it, else empty.
+std::string DefaultRecordingFile(std::string* createdFolder = nullptr);

@@ -6,6 +6,8 @@
 #include <QScreen>
 #include <QWidget>
 
+#include <cstdio>
+
 namespace {
 
 bool OnScreen(const QWidget* owner) { return owner && owner->isVisible() && !owner->isMinimized(); }
@@ -34,6 +36,9 @@ QMessageBox::StandardButton RunBox(QMessageBox::Icon icon, const QString& captio
 
 void RecordingErrorBox(QWidget* owner, const QString& text)
 {
+    // As the standard error box does, the line also goes to standard error.
+    std::fprintf(stderr, "tavrec: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
     RunBox(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Yes, owner);
 }
 

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "app/MenuItem.h"
 #include "app/WindowMessages.h"
@@ -147,6 +148,9 @@ private:
     // --- recording actions (TavrecmainRecording.cpp)
     void OpenPreferences();
     void StartAction(QToolButton* sender);
+    // A start that the library refused: the user sees the library's reason and what
+    // the start changed is undone. `setUp`: the library holds a recording to stop.
+    void StartFailed(bool setUp);
     void ResumeAction(QToolButton* sender);
     void PauseAction(QToolButton* sender);
     void StopAction(QToolButton* sender);
@@ -169,6 +173,8 @@ private:
     void FillCaptureOptions();
     // Settles CurrentFile before a start; false when nothing is to be started.
     bool SettleOutputFile();
+    // Removes the folder SettleOutputFile made, if it is still empty.
+    void RemoveMadeFolder();
     void SetRecordingButtons(bool recording);
     void MinimizeToTray();
     void RestoreFromTray();
@@ -205,6 +211,9 @@ private:
     // The recording goes to the default file because none was configured: the stop
     // action says where it went.
     bool announceFile_ = false;
+    // The folder the start made for the default file; a start that fails removes it
+    // again when it is still empty.
+    std::string madeFolder_;
     bool ClickGuard = false;
     bool shownOnce_ = false;
 

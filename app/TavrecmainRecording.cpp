@@ -33,14 +33,22 @@ void CopyText(char (&target)[N], const std::string& text)
 
 }  // namespace
 
+void TfrmMain::RemoveMadeFolder()
+{
+    if (!madeFolder_.empty())
+        rmdir(madeFolder_.c_str());  // only an empty folder goes
+    madeFolder_.clear();
+}
+
 bool TfrmMain::SettleOutputFile()
 {
+    madeFolder_.clear();
     std::string name = settings_.SavedFile;
     announceFile_ = name.empty();
     if (name.empty()) {
         // Nothing configured yet: the user's video folder, named to the user once the
         // recording is over.
-        name = DefaultRecordingFile();
+        name = DefaultRecordingFile(&madeFolder_);
         if (name.empty()) {
             RecordingErrorBox(this, QStringLiteral("No folder to record to"));
             return false;
@@ -65,6 +73,7 @@ bool TfrmMain::SettleOutputFile()
         }
     }
     if (name.size() >= sizeof(settings_.CurrentFile)) {
+        RemoveMadeFolder();
         RecordingErrorBox(this, QStringLiteral("File name too long: %1").arg(QString::fromStdString(name)));
         return false;
     }
@@ -138,19 +147,35 @@ void TfrmMain::StartAction(QToolButton*)
     // An error of an earlier failed start is not this recording's.
     EngineErrorPending = false;
     if (!InitializeScreenCapture(&captureContext_)) {
-        RestoreFromTray();
-        RecordingErrorBox(this, LibraryError());
-        // A stream set-up that failed also posted its text, which arrives while the box
-        // is open: it has just been shown, so it is not shown a second time.
-        EngineErrorPending = false;
-        announceFile_ = false;
+        StartFailed(false);
         return;
     }
-    if (!StartRecording(&captureContext_))
+    if (!StartRecording(&captureContext_)) {
+        StartFailed(true);
         return;
+    }
     RecorderState_ = rsRecording;
     SetRecordingButtons(true);
     TrayAnimation(true);
+}
+
+void TfrmMain::StartFailed(bool setUp)
+{
+    // Read first: the stop below may store a text of its own.
+    const QString reason = LibraryError();
+    // The library has taken away the file it made for the start (one that existed
+    // before stays); the stop ends what it still holds.
+    if (setUp)
+        StopRecording(&captureContext_);
+    RemoveMadeFolder();
+    RestoreFromTray();
+    ReleaseDrawOverlay();
+    SetAccelerationLevel(settings_, 0);
+    RecordingErrorBox(this, reason);
+    // A stream set-up that failed also posted its text, which arrives while the box
+    // is open: it has just been shown, so it is not shown a second time.
+    EngineErrorPending = false;
+    announceFile_ = false;
 }
 
 // btnStartRecord in rsPaused.

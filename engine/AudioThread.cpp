@@ -99,8 +99,10 @@ bool AudioCapture::SetUp()
         return false;
     for (auto& event : notifications_) {
         event = platform::NamedEvent::CreateUnnamed(false);
-        if (!event)
+        if (!event) {
+            ReportCaptureError(options_->NotifyWindow, "Failed to create the sound capture notifications");
             return false;
+        }
     }
     std::string id;
     if (!FindCaptureDevice(OptionText(options_->AudioDeviceName), &id)) {

@@ -3,6 +3,7 @@
 #include "engine/CaptureThreads.h"
 #include "engine/ContextAccess.h"
 #include "engine/LastError.h"
+#include "engine/PendingStart.h"
 #include "engine/RecordingLock.h"
 #include "platform/sync/TickCount.h"
 
@@ -11,6 +12,11 @@ namespace {
 using namespace korvid;
 
 constexpr uint32_t kPollMs = 100;
+// Both streams off: the program turns sound off when no device is chosen, so a first
+// start with its defaults comes here.
+constexpr const char* kNothingToRecordText =
+    "Nothing to record: Capture Video and Capture Audio are both off, or no sound device is chosen "
+    "(Preferences)";
 // How long StopRecording waits for a recording to end by itself when its stop
 // request could not be made; it never waits without limit for a request never made.
 constexpr uint32_t kUnrequestedStopWaitMs = 5000;
@@ -47,6 +53,11 @@ KORVID_API bool InitializeScreenCapture(CaptureContext* context)
         ReportCaptureError(0, "Setting param error");
         return false;
     }
+    // Refused before the file is made: a recording of nothing would leave an empty file.
+    if (!options->VideoEnabled && !options->AudioEnabled) {
+        ReportCaptureError(0, kNothingToRecordText);
+        return false;
+    }
     // The control events are shared by name by every recording of this user: a second
     // recording is refused before anything of it, or of the running one, is touched.
     switch (RecordingLock::Acquire(nullptr)) {
@@ -59,6 +70,8 @@ KORVID_API bool InitializeScreenCapture(CaptureContext* context)
         ReportCaptureError(0, "Can not create control object");
         return false;
     }
+    PendingStart::Begin(context);
+    const uint64_t reportsBefore = CaptureErrorCount();
     context->RunEvent = context->StopEvent = context->ReserveEvent = nullptr;
     context->RunEvent = platform::NamedEvent::CreateOrOpen("MM2_REC_RUN").release();
     context->StopEvent = platform::NamedEvent::CreateOrOpen("MM2_REC_STOP").release();
@@ -83,10 +96,16 @@ KORVID_API bool InitializeScreenCapture(CaptureContext* context)
         for (;;) {
             if (HasEnded(*control))
                 break;  // the control thread has already closed the events
-            if (LoadState(context) == StateRecording)
+            if (LoadState(context) == StateRecording) {
+                PendingStart::SetUpDone(context);
                 return true;  // the recording keeps the lock until it is stopped
+            }
             platform::SleepMs(kPollMs);
         }
+        // The control thread has closed the file: a file this set-up made goes again.
+        PendingStart::RemoveFile(context);
+        if (CaptureErrorCount() == reportsBefore)
+            ReportCaptureError(0, "The recording ended while it was being set up");
         CloseControlThread(context);
         CallerEvents::Release();
         RecordingLock::Release();
@@ -106,12 +125,31 @@ KORVID_API bool InitializeScreenCapture(CaptureContext* context)
 // True only when the run event was set: a recording reported started captures.
 KORVID_API bool StartRecording(CaptureContext* context)
 {
-    if (!context)
+    if (!context) {
+        ReportCaptureError(0, "Start param error");
         return false;
+    }
     const bool recording = LoadState(context) == StateRecording;
     const auto run = CallerEvents::Run();
     const bool set = run && run->Set();
-    return recording && set;
+    if (recording && set) {
+        PendingStart::Started(context);
+        return true;
+    }
+    if (!recording) {
+        // Ended by itself after its set-up, its thread giving the reason when it had
+        // one; its file is closed by now.
+        if (!PendingStart::IsSetUp(context))
+            ReportCaptureError(0, "No recording is set up to start");
+        else if (!PendingStart::ReasonGiven(context))
+            ReportCaptureError(0, "The recording ended before it started");
+        PendingStart::RemoveFile(context);
+    } else {
+        // Still set up but never to run: the stop that follows takes its file away.
+        ReportCaptureError(0, "Can not set the run event");
+        PendingStart::Abandon(context);
+    }
+    return false;
 }
 
 KORVID_API bool PauseRecording(CaptureContext* context)
@@ -125,6 +163,8 @@ KORVID_API bool PauseRecording(CaptureContext* context)
         return false;
     if (!(state == 1 ? run->Reset() : run->Set()))
         return false;
+    if (recording && state == 0)
+        PendingStart::Started(context);  // the reset event is set: capture starts
     return recording;
 }
 
@@ -150,6 +190,7 @@ KORVID_API bool StopRecording(CaptureContext* context)
         }
         result = control && control->Join() && control->ExitCode() != 1;
     }
+    PendingStart::Stopped(context);
     if (control) {
         // The recording is over: its events are given up and another may start.
         CloseControlThread(context);

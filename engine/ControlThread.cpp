@@ -7,6 +7,7 @@
 #include "engine/ContextAccess.h"
 #include "engine/LastError.h"
 #include "engine/OptionText.h"
+#include "engine/PendingStart.h"
 #include "platform/sync/TickCount.h"
 
 namespace korvid {
@@ -90,13 +91,19 @@ uint32_t ControlThreadMain(void* argument)
     uint32_t exitCode = 1;
     std::vector<std::unique_ptr<platform::Thread>> started;
     bool ownsFile = false;
+    const std::string name(OptionText(context->Options->FileName));
+    // Looked at just before the open, which replaces a file of that name.
+    const bool existed = PendingStart::Exists(name);
 
     if (context->AviFile) {
         // Not a file this thread opened: it is left alone, not released.
         ReportCaptureError(0, "Failed to create video file, file might not be closed");
-    } else if (auto file = platform::AviFile::Create(std::string(OptionText(context->Options->FileName)))) {
+    } else if (auto file = platform::AviFile::Create(name)) {
         context->AviFile = file.release();
         ownsFile = true;
+        // A start that fails takes away only a file that it made itself.
+        if (!existed)
+            PendingStart::FileCreated(context, name);
         const StartResult result = StartCaptureThreads(context, started);
         if (result == StartResult::AllReady)
             StoreState(context, StateRecording);

@@ -1,5 +1,6 @@
 #include "engine/LastError.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -15,6 +16,7 @@ char g_lastError[kLastErrorCapacity] = {};
 // Writers may be any of the library's threads; the lock only keeps two writers
 // from interleaving their bytes. The program reads the text after it was told.
 std::mutex g_lastErrorLock;
+std::atomic<uint64_t> g_reports{0};
 
 }  // namespace
 
@@ -25,8 +27,14 @@ void ReportCaptureError(KorvidWindow window, const char* text)
         std::strncpy(g_lastError, text, kLastErrorCapacity - 1);
         g_lastError[kLastErrorCapacity - 1] = '\0';
     }
+    g_reports.fetch_add(1, std::memory_order_release);
     if (window != 0)
         platform::PostWindowMessage(window, CaptureErrorMessage, 0, 0);
+}
+
+uint64_t CaptureErrorCount()
+{
+    return g_reports.load(std::memory_order_acquire);
 }
 
 void ReportWaitFailure(KorvidWindow window, const char* text)
