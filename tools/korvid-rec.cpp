@@ -171,7 +171,13 @@ int main(int argc, char** argv)
         PrintError("cannot start recording");
         return 1;
     }
-    StartRecording(&context);
+    // A start that fails has no file of its own left behind: the library takes away
+    // the one its set-up made (a file that was there before is left).
+    if (!StartRecording(&context)) {
+        PrintError("cannot start recording");
+        StopRecording(&context);
+        return 1;
+    }
     std::fprintf(stderr, "korvid-rec: recording %s to %s at %llu fps\n",
                  window == "root" ? "the screen" : window.c_str(), options.FileName, fps);
 

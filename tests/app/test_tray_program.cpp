@@ -1,4 +1,4 @@
-// links: tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_PrivateXServer tavrec_support_Shell tavrec_platform_x11
+// links: tavrec_support_TavrecProcess tavrec_support_TempRegistry tavrec_support_MediaProbe tavrec_support_PrivateXServer tavrec_support_Shell tavrec_platform_x11
 // tavrec as a user runs it with "Minimize While Recording": the window goes into the
 // session's tray while recording and one click on the icon brings it back; a capture
 // error in the tray (a file size limit) shows its box in the middle of the screen and
@@ -27,6 +27,7 @@
 #include "tests/support/MediaProbe.h"
 #include "tests/support/PrivateXServer.h"
 #include "tests/support/Shell.h"
+#include "tests/support/TavrecProcess.h"
 #include "tests/support/TempRegistry.h"
 
 namespace {
@@ -34,105 +35,23 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-const std::string kTavrec = TAVREC_BINARY_DIR "/bin/tavrec";
-
 using testkit::Shell;
+using testkit::WaitFor;
+using testkit::kStartButton;
+using testkit::kStopButton;
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-{
-    for (auto end = Clock::now() + timeout; Clock::now() < end; std::this_thread::sleep_for(100ms))
-        if (done())
-            return true;
-    return done();
-}
-
-int Field(const std::string& xwininfo, const std::string& name)
-{
-    std::smatch m;
-    if (!std::regex_search(xwininfo, m, std::regex(name + ":\\s+(-?\\d+)")))
-        return -99999;
-    return std::stoi(m[1]);
-}
+int Field(const std::string& xwininfo, const std::string& name) { return testkit::WindowField(xwininfo, name); }
 
 // One tavrec process on `display` with its own settings, whose files may grow to
 // `fileSizeLimit` bytes (0: no limit), its standard error into `errorFile` if given.
-class Tavrec {
+class Tavrec : public testkit::TavrecProcess {
 public:
     Tavrec(const TempRegistry& registry, const std::string& display, rlim_t fileSizeLimit = 0,
            const std::string& errorFile = {})
-        : x_("DISPLAY=" + display + " ")
+        : TavrecProcess(registry, display, testkit::TavrecLaunch{fileSizeLimit, errorFile, {}})
     {
-        const std::string runtime = registry.Dir() + "/run";
-        mkdir(runtime.c_str(), 0700);
-        pid_ = fork();
-        if (pid_ == 0) {
-            setenv("TAVREC_REGISTRY", registry.Path().c_str(), 1);
-            setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-            setenv("DISPLAY", display.c_str(), 1);
-            if (fileSizeLimit) {
-                const rlimit limit{fileSizeLimit, fileSizeLimit};
-                setrlimit(RLIMIT_FSIZE, &limit);
-            }
-            if (!errorFile.empty() && !std::freopen(errorFile.c_str(), "w", stderr))
-                _exit(126);
-            execl(kTavrec.c_str(), kTavrec.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
     }
-    ~Tavrec()
-    {
-        if (Running()) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool Running()
-    {
-        if (ended_ || pid_ <= 0)
-            return false;
-        ended_ = waitpid(pid_, &status_, WNOHANG) == pid_;
-        return !ended_;
-    }
-    // Ends the program as a user's session would; true when it exits with 0.
-    bool Terminate()
-    {
-        kill(pid_, SIGTERM);
-        if (!WaitFor([&] { return !Running(); }, 60s))
-            return false;
-        return WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
-    }
-    std::string X(const std::string& command) const { return Shell(x_ + command + " 2>/dev/null"); }
-    // The visible window of the process whose title matches `title`.
-    // With `minWidth`, only a window at least that wide (not the tray icon, which has
-    // the application's name as its title).
-    std::string Visible(const std::string& title, int minWidth = 0) const
-    {
-        const std::string ids = X("xdotool search --onlyvisible --pid " + std::to_string(pid_));
-        for (size_t at = 0; at < ids.size();) {
-            const size_t end = std::min(ids.find('\n', at), ids.size());
-            const std::string id = ids.substr(at, end - at);
-            if (std::regex_match(X("xdotool getwindowname " + id), std::regex(title)) &&
-                (minWidth == 0 || Field(X("xwininfo -id " + id), "Width") >= minWidth))
-                return id;
-            at = end + 1;
-        }
-        return {};
-    }
-    std::string Title(const std::string& window) const { return X("xdotool getwindowname " + window); }
-    // Clicks the toolbar button at `x` of the main window.
-    void ClickButton(const std::string& window, int x) const
-    {
-        X("xdotool mousemove --window " + window + " " + std::to_string(x) + " 15 click 1");
-    }
-
-private:
-    std::string x_;
-    pid_t pid_ = -1;
-    int status_ = 0;
-    bool ended_ = false;
 };
-
-constexpr int kStartButton = 16, kStopButton = 48;
 
 // Video only, the whole screen at 5 frames per second into `file`, minimising
 // while recording.
