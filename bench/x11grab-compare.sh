@@ -2,8 +2,8 @@
 # Records the headless 1920x1080x24 screen with korvid-rec and with ffmpeg's x11grab,
 # the same settings side by side, and prints one Markdown table.
 #
-#   bench/x11grab-compare.sh [--seconds S] [--only REGEX] [S]
-#   bench/x11grab-compare.sh --memory [MINUTES] [--codec DESCRIPTION] [--fps N]
+#   bench/x11grab-compare.sh [--seconds S] [--only REGEX] [--recorder PATH] [S]
+#   bench/x11grab-compare.sh --memory [MINUTES] [--codec DESCRIPTION] [--fps N] [--speedup]
 #
 # Two scenes: "full motion" (a full-screen window repainted at twice the frame rate,
 # every pixel changing with each repaint) and "desktop work" (text typed into a
@@ -12,9 +12,11 @@
 # 60 fps, each for S seconds (default 12), plus korvid-rec in Speedup Mode for desktop
 # work when its --help offers --speedup. --only keeps the rows whose
 # "scene/codec/fps" (e.g. "motion/utvideo/30", "desktop/x264/60") matches REGEX.
+# --recorder runs another korvid-rec build (default: build/bin/korvid-rec).
 #
 # --memory records desktop work with korvid-rec for MINUTES (default 10; x264 at
-# 30 fps unless told otherwise) and samples its resident size every 10 s.
+# 30 fps unless told otherwise, --speedup for Speedup Mode) and samples its
+# resident size every 10 s.
 #
 # Run from the source tree after building korvid-rec and scene_painter. Inside a
 # desktop session already (tests/desktop-session.sh) it runs there; otherwise it
@@ -28,7 +30,9 @@ only=""
 memory_minutes=""
 memory_codec="libx264 H.264 / AVC / MPEG-4 AVC / MPEG-4 part 10"
 memory_fps=30
-usage() { sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+memory_args=()
+rec="$here/build/bin/korvid-rec"
+usage() { awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0" >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case $1 in
     --seconds) [ $# -ge 2 ] || usage; seconds=$2; shift 2 ;;
@@ -38,6 +42,8 @@ while [ $# -gt 0 ]; do
       if [ $# -gt 0 ] && [[ $1 =~ ^[0-9]+$ ]]; then memory_minutes=$1; shift; fi ;;
     --codec) [ $# -ge 2 ] || usage; memory_codec=$2; shift 2 ;;
     --fps) [ $# -ge 2 ] || usage; memory_fps=$2; shift 2 ;;
+    --speedup) memory_args=(--speedup); shift ;;
+    --recorder) [ $# -ge 2 ] || usage; rec=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift 2 ;;
     -h|--help) usage ;;
     *) [[ $1 =~ ^[0-9]+$ ]] || usage; seconds=$1; shift ;;
   esac
@@ -48,7 +54,6 @@ if [ -z "${TAVREC_SESSION_DIR:-}" ]; then
   TAVREC_SCREEN=1920x1080x24 exec "$here/tests/desktop-session.sh" "$0" "${all_args[@]}"
 fi
 
-rec="$here/build/bin/korvid-rec"
 painter="$here/build/bin/scene_painter"
 for b in "$rec" "$painter"; do
   [ -x "$b" ] || { echo "build first (cmake --build build --target korvid-rec scene_painter): $b is missing" >&2; exit 1; }
@@ -283,9 +288,13 @@ declare -A ffmpeg_args=(
 if [ -n "$memory_minutes" ]; then
   start_desktop
   total=$((memory_minutes * 60))
-  echo "Memory of korvid-rec recording desktop work: $memory_codec, $memory_fps fps, $memory_minutes min," \
+  echo "Memory of korvid-rec${memory_args[*]:+ ${memory_args[*]}} recording desktop work: $memory_codec, $memory_fps fps, $memory_minutes min," \
     "$(date -u +%Y-%m-%d), $(awk -F': *' '/^model name/ && !m { m = $2 } END { print m }' /proc/cpuinfo), $cores cores"
-  "$rec" --fps "$memory_fps" --seconds "$total" --codec "$memory_codec" "$work/memory.avi" \
+  if [ ${#memory_args[@]} -gt 0 ] && [ "$speedup" != yes ]; then
+    echo "korvid-rec has no --speedup" >&2
+    exit 2
+  fi
+  "$rec" "${memory_args[@]}" --fps "$memory_fps" --seconds "$total" --codec "$memory_codec" "$work/memory.avi" \
     >/dev/null 2>"$work/memory.log" &
   recpid=$!
   : >"$work/rss"
@@ -298,13 +307,13 @@ if [ -n "$memory_minutes" ]; then
   done
   wait "$recpid" || { echo "korvid-rec failed:" >&2; cat "$work/memory.log" >&2; }
   stop_scene
-  echo "samples (s: MB): $(awk '{ printf "%s%d: %.1f", NR > 1 ? ", " : "", $1, $2 / 1024 }' "$work/rss")"
+  echo "samples (s: MB): $(awk '{ printf "%s%d: %.1f", (NR > 1 ? ", " : ""), $1, $2 / 1024 }' "$work/rss")"
   awk '$1 >= 60 && !one { one = $2 } { last = $2; lastt = $1; if ($2 > max) max = $2 }
        END { if (!one) { print "recording shorter than a minute"; exit }
              printf "RSS at 1 min %.1f MB, at the end (%d s) %.1f MB, growth %+.1f MB, peak %.1f MB\n",
                one / 1024, lastt, last / 1024, (last - one) / 1024, max / 1024 }' "$work/rss"
   echo "file $(awk -v s="$(stat -c %s "$work/memory.avi")" 'BEGIN { printf "%.1f MB", s / 1e6 }');" \
-    "$(grep -E 'frames stored|start took' "$work/memory.log" | sed 's/^korvid-rec: //; s/^[^:]*avi: //' | paste -sd ';' -)"
+    "$(grep -E 'frames stored|start took' "$work/memory.log" | sed 's/^korvid-rec: //; s/^[^:]*avi: //' | paste -sd ';' - | sed 's/;/; /g')"
   exit 0
 fi
 
