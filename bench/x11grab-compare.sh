@@ -208,10 +208,12 @@ run_ours() {  # SCENE FPS LABEL CODEC [--speedup]
   read -r data positions < <(probe "$file")
   empty=$((positions - data))
   if [ "$mode" = --speedup ]; then
-    # Empty positions are the unchanged frames: the lost ones are the slots the
-    # recorder itself reports dropped, and any positions short of those expected.
+    # Empty positions are the unchanged frames as well as the dropped ones, which
+    # the file cannot tell apart: the lost ones are the slots the recorder itself
+    # reports dropped (its estimate from the gaps between frames), and any positions
+    # short of those expected.
     reported=$(sed -n 's/.* frames stored, \([0-9]*\) dropped.*/\1/p' "$work/ours.log" | tail -n 1)
-    lost=$(( ${reported:-0} + (expected > positions ? expected - positions : 0) ))
+    lost="~$(( ${reported:-0} + (expected > positions ? expected - positions : 0) ))"
   else
     lost=$(( expected > data ? expected - data : 0 ))
   fi
@@ -356,7 +358,7 @@ awk -F'\t' '
       next
     }
     perframe = $7 > 0 ? sprintf("%.2f", $5 * '"$seconds"' * 1000 / $7) : "-"
-    printf "| %s | %s | %s | %s | %.3f | %.3f | %s | %d/%d | %d | %d | %.2f | %s |\n",
+    printf "| %s | %s | %s | %s | %.3f | %.3f | %s | %d/%d | %d | %s | %.2f | %s |\n",
       scene, $2, $3, $4, $5, $6, perframe, $7, $8, $9, $10, $11 / 1e6, $12
   }' "$rows"
 echo
@@ -365,15 +367,16 @@ echo "CPU s/s: user + system CPU seconds per second of recording (start and stop
   "recorder ms/frame: the recorder's CPU per stored frame." \
   "Lost: expected less stored (empty positions and, for ffmpeg, duplicated frames are lost frames)." \
   "korvid-rec --speedup: empty positions are" \
-  "unchanged frames; lost is what it reports dropped." \
-  "First frame: korvid-rec's own report (from its start call); ffmpeg: from launching the process to" \
-  "the first -progress report that counts a frame."
+  "unchanged frames or dropped ones; lost (~) is korvid-rec's own estimate of the dropped ones." \
+  "First frame: korvid-rec's own report (from its start call to its first frame callback); ffmpeg:" \
+  "from launching the process to the first -progress report (every 20 ms) that counts a frame."
 echo
 # The goals, as ratios of this run's rows.
 awk -F'\t' '
   $4 != "scene alone" && $5 != "n/a" && $5 != "-" {
     k = $1 "/" $3 "/" $2 "/" $4
     cpu[k] = $5; x[k] = $6; st[k] = $7; lost[k] = $10; size[k] = $11
+    sub(/^~/, "", lost[k])
   }
   function have(k) { return k in cpu }
   END {
