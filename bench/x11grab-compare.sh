@@ -288,14 +288,14 @@ declare -A ffmpeg_args=(
 
 # --- memory check -------------------------------------------------------------------
 if [ -n "$memory_minutes" ]; then
-  start_desktop
-  total=$((memory_minutes * 60))
-  echo "Memory of korvid-rec${memory_args[*]:+ ${memory_args[*]}} recording desktop work: $memory_codec, $memory_fps fps, $memory_minutes min," \
-    "$(date -u +%Y-%m-%d), $(awk -F': *' '/^model name/ && !m { m = $2 } END { print m }' /proc/cpuinfo), $cores cores"
   if [ ${#memory_args[@]} -gt 0 ] && [ "$speedup" != yes ]; then
     echo "korvid-rec has no --speedup" >&2
     exit 2
   fi
+  start_desktop
+  total=$((memory_minutes * 60))
+  echo "Memory of korvid-rec${memory_args[*]:+ ${memory_args[*]}} recording desktop work: $memory_codec, $memory_fps fps, $memory_minutes min," \
+    "$(date -u +%Y-%m-%d), $(awk -F': *' '/^model name/ && !m { m = $2 } END { print m }' /proc/cpuinfo), $cores cores"
   "$rec" "${memory_args[@]}" --fps "$memory_fps" --seconds "$total" --codec "$memory_codec" "$work/memory.avi" \
     >/dev/null 2>"$work/memory.log" &
   recpid=$!
