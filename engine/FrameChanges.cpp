@@ -78,6 +78,7 @@ FrameChanges::Step FrameChanges::Next(int left, int top, const platform::CursorI
     // Frames the hook keeps are built as they come; the first grabbed after them is
     // whole again, since the kept frame holds what the hook drew.
     wholeNext_ = keptFrame;
+    lastSkipped_ = false;
     if (whole) {
         Remember(left, top, cursor);
         return Step::Whole;
@@ -101,8 +102,10 @@ FrameChanges::Step FrameChanges::Next(int left, int top, const platform::CursorI
     }
     const bool cursorChanged = CursorChanged(left, top, cursor);
     Remember(left, top, cursor);
-    if (parts_.empty())
+    if (parts_.empty()) {
+        lastSkipped_ = !cursorChanged;
         return cursorChanged ? Step::Parts : Step::Skip;
+    }
     // Most of the frame changed: one whole grab costs less than many parts.
     if (area * 4 >= int64_t{width_} * height_ * 3) {
         parts_.clear();

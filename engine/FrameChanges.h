@@ -3,8 +3,8 @@
 // moved nor changed its image and the area stayed in place needs nothing: it becomes
 // an empty position, which players show as the frame before. A slot in which part of
 // the area changed needs only those parts grabbed into the kept frame. The first slot,
-// the first after a pause and the first grabbed after frames the OnFrame hook kept are
-// built whole.
+// the first after a pause, the first grabbed after frames the OnFrame hook kept and a
+// skipped last slot at the stop are built whole.
 #pragma once
 
 #include <memory>
@@ -37,6 +37,13 @@ public:
     const std::vector<platform::FrameRect>& Parts() const { return parts_; }
     // The next slot is built whole (a recording resumed after a pause).
     void BuildWholeNext() { wholeNext_ = true; }
+    // At the stop: whether the last slot was skipped, which must then be built (whole)
+    // after all, since a stream ends with its last frame written.
+    bool EndNeedsFrame()
+    {
+        wholeNext_ = wholeNext_ || lastSkipped_;
+        return lastSkipped_;
+    }
 
 private:
     FrameChanges(std::unique_ptr<platform::ScreenDamage> damage, int frameWidth, int frameHeight);
@@ -47,6 +54,7 @@ private:
     std::unique_ptr<platform::ScreenDamage> damage_;  // null once its connection failed
     int width_, height_;
     bool wholeNext_ = true;
+    bool lastSkipped_ = false;
     int left_ = 0, top_ = 0;
 
     // The cursor in the frame last written, in frame coordinates of its image's box.

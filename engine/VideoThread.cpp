@@ -275,12 +275,8 @@ bool VideoCapture::BuildFrame(uint32_t slot)
     const FrameChanges::Step step = changes_ ? changes_->Next(rect_.left, rect_.top, haveCursor ? &cursor_ : nullptr,
                                                               !refreshFrame_)
                                              : FrameChanges::Step::Whole;
-    if (step == FrameChanges::Step::Skip) {
-        if (stream_->Write(static_cast<int64_t>(slot), 1, nullptr, 0, 0))
-            return true;
-        ReportCaptureError(notify_, "Write video data error");
-        return false;
-    }
+    if (step == FrameChanges::Step::Skip)
+        return true;  // the next frame written leaves the position empty
     // A grab fails when the X connection is gone (the server ended or dropped us):
     // the recording ends there rather than repeating the last picture.
     if (refreshFrame_ && !(step == FrameChanges::Step::Parts
@@ -377,8 +373,13 @@ uint32_t VideoCapture::Run()
         const int stopping = stop->State();
         if (stopping < 0)
             return 1;
-        if (stopping == 1)
+        if (stopping == 1) {
+            // A recording that ends on empty positions gets its last slot built, so that
+            // the stream lasts to the stop and decoders give a frame for each position.
+            if (changes_ && changes_->EndNeedsFrame() && !BuildFrame(static_cast<uint32_t>(lastSlot)))
+                return 1;
             return 0;
+        }
 
         RectL rect;
         if (display_->GetWindowRect(window_, &rect))
