@@ -15,6 +15,7 @@
 
 #include "engine/CaptureThreads.h"
 #include "engine/ContextAccess.h"
+#include "engine/FrameChanges.h"
 #include "engine/LastError.h"
 #include "engine/StreamSetup.h"
 #include "platform/x11/CursorImage.h"
@@ -159,6 +160,7 @@ private:
     std::vector<uint8_t> compressed_;
 
     bool refreshFrame_ = true;
+    std::unique_ptr<FrameChanges> changes_;  // Speedup Mode; null without it
 };
 
 bool VideoCapture::SetUp()
@@ -202,6 +204,9 @@ bool VideoCapture::SetUp()
     frame_.Stride = static_cast<int32_t>(grabber_->FrameStride());
     std::memset(frame_.Pixels, 0, grabber_->FrameStride() * static_cast<size_t>(frame_.Height));
     cursorReader_ = std::make_unique<platform::CursorReader>(*display_);
+    // Without the DAMAGE extension Speedup Mode is left out: every slot is built.
+    if (options_->UseQuickMode)
+        changes_ = FrameChanges::Create(frame_.Width, frame_.Height);
     if (frame_.BitsPerPixel == 8)
         palette_ = platform::ScreenPalette::Read(*display_);  // without it no cursor is drawn
 
@@ -264,9 +269,20 @@ void VideoCapture::ReportScreenError(const char* text, const std::string& reason
 
 bool VideoCapture::BuildFrame(uint32_t slot)
 {
+    const bool haveCursor = cursorReader_->Read(&cursor_);
+    // Speedup Mode: an unchanged slot is an empty position, a partly changed one
+    // grabs only what changed into the kept frame.
+    const FrameChanges::Step step = changes_ ? changes_->Next(rect_.left, rect_.top, haveCursor ? &cursor_ : nullptr,
+                                                              !refreshFrame_)
+                                             : FrameChanges::Step::Whole;
+    if (step == FrameChanges::Step::Skip)
+        return true;  // the next frame written leaves the position empty
     // A grab fails when the X connection is gone (the server ended or dropped us):
     // the recording ends there rather than repeating the last picture.
-    if (refreshFrame_ && !grabber_->Grab(rect_.left, rect_.top, frame_.Pixels, frame_.Stride)) {
+    if (refreshFrame_ && !(step == FrameChanges::Step::Parts
+                               ? grabber_->GrabParts(rect_.left, rect_.top, changes_->Parts().data(),
+                                                     changes_->Parts().size(), frame_.Pixels, frame_.Stride)
+                               : grabber_->Grab(rect_.left, rect_.top, frame_.Pixels, frame_.Stride))) {
         ReportScreenError("Failed to grab the screen", grabber_->LastError());
         return false;
     }
@@ -277,7 +293,6 @@ bool VideoCapture::BuildFrame(uint32_t slot)
         context_->OnFrame.Code(context_->OnFrame.Object, &frame, frame_.Width, frame_.Height, &refreshFrame_);
     }
 
-    const bool haveCursor = cursorReader_->Read(&cursor_);
     if (haveCursor) {
         const int x = cursor_.x - rect_.left - cursor_.xhot;
         const int y = cursor_.y - rect_.top - cursor_.yhot;
@@ -348,6 +363,8 @@ uint32_t VideoCapture::Run()
             }
             if (started) {
                 pausedTotal += platform::GetTickCount() - pauseStart;
+                if (changes_)
+                    changes_->BuildWholeNext();
             } else {
                 started = true;
                 startTick = platform::GetTickCount();
@@ -356,8 +373,13 @@ uint32_t VideoCapture::Run()
         const int stopping = stop->State();
         if (stopping < 0)
             return 1;
-        if (stopping == 1)
+        if (stopping == 1) {
+            // A recording that ends on empty positions gets its last slot built, so that
+            // the stream lasts to the stop and decoders give a frame for each position.
+            if (changes_ && changes_->EndNeedsFrame() && !BuildFrame(static_cast<uint32_t>(lastSlot)))
+                return 1;
             return 0;
+        }
 
         RectL rect;
         if (display_->GetWindowRect(window_, &rect))

@@ -75,7 +75,14 @@ typedef struct CaptureOptions {
     WaveFormatEx AudioFormat;    /* PCM, 18 bytes packed */
     /* Filled by the program only; the library does not read them. */
     uint32_t AllowDropFrame;
+    /* Read by the library: 1 follows the screen's changes (X DAMAGE). A slot in which
+     * nothing in the recorded area changed, the cursor neither moved nor changed and
+     * OnFrame keeps no frame becomes an empty position (players repeat the frame
+     * before) and OnFrame is not called for it; a partly changed slot grabs only what
+     * changed, so what OnFrame drew into a grabbed frame stays in its unchanged parts.
+     * Without the DAMAGE extension every slot is built, as with 0. */
     uint32_t UseQuickMode;
+    /* Filled by the program only. */
     uint32_t UseFastDraw;
     uint32_t AddCCDImage;
 } CaptureOptions;

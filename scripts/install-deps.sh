@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config git
   libgtest-dev libgmock-dev
-  libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-keysyms1-dev libxcb-shape0-dev
+  libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-keysyms1-dev libxcb-shape0-dev
   libx11-dev libxext-dev libxfixes-dev libxi-dev
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev libswresample-dev
   libpulse-dev qt6-base-dev

@@ -214,8 +214,6 @@ void TfrmConfigure::BuildAVSettingPage()
     chkAllowDropFrame = NewCheckBox(gpxVideoSetting, "chkAllowDropFrame", "Allow Drop Frame", 122, 25, 125);
     chkUseFastDraw = NewCheckBox(gpxVideoSetting, "chkUseFastDraw", "Use Fast Draw", 122, 48, 125);
     chkUseQuickMode = NewCheckBox(gpxVideoSetting, "chkUseQuickMode", "Use Speedup Mode", 122, 72, 125);
-    chkUseQuickMode->setVisible(false);  // carries its flag, never offered
-    chkUseQuickMode->setEnabled(false);
     lblSaveFormat = NewLabel(gpxVideoSetting, "lblSaveFormat", "AVI Format", 16, 81);
     cmbSaveFormat = NewComboBox(gpxVideoSetting, "cmbSaveFormat", 16, 98, 221);
     chkAddCCDImage = NewCheckBox(gpxVideoSetting, "chkAddCCDImage", "CCD Embedded:", 16, 126, 230);

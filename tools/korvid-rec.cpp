@@ -83,10 +83,10 @@ int RunUntilStopped(CaptureContext* context, NotifyWindow* notify, FrameCounter*
         }
         if (terminal && now >= nextStatus) {
             const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - start).count();
-            std::fprintf(stderr, "\r%02lld:%02lld:%02lld  frames stored %llu  dropped %llu ",
+            std::fprintf(stderr, "\r%02lld:%02lld:%02lld  frames stored %llu  %s %llu ",
                          static_cast<long long>(elapsed / 3600), static_cast<long long>(elapsed / 60 % 60),
                          static_cast<long long>(elapsed % 60),
-                         static_cast<unsigned long long>(counter->stored.load()),
+                         static_cast<unsigned long long>(counter->stored.load()), counter->GapName(),
                          static_cast<unsigned long long>(counter->dropped.load()));
             nextStatus += std::chrono::seconds(1);
         }
@@ -145,6 +145,7 @@ int main(int argc, char** argv)
     options.NotifyWindow = notify.Id();
     options.VideoEnabled = 1;
     options.FramesPerSecond = static_cast<uint32_t>(fps);
+    options.UseQuickMode = args.speedup ? 1 : 0;
     if (args.withAudio) {
         options.AudioEnabled = 1;
         std::strcpy(options.AudioDeviceName, args.audio.c_str());
@@ -153,6 +154,7 @@ int main(int argc, char** argv)
 
     FrameCounter counter;
     counter.fps = options.FramesPerSecond;
+    counter.speedup = args.speedup;
     CaptureContext context{};
     context.Options = &options;
     context.OnFrame = OnFrameMethod{&FrameCounter::OnFrame, &counter};

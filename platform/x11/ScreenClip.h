@@ -26,6 +26,9 @@ public:
         int left = 0, top = 0, width = 0, height = 0;
     };
     bool Clip(int x, int y, int w, int h, Part* part) const;
+    // The screen's size as last seen.
+    int Width() const { return width_; }
+    int Height() const { return height_; }
 
 private:
     XDisplay& display_;

@@ -49,6 +49,18 @@ struct ScreenGrabber::Impl {
     ShmSegment segment;
     std::vector<uint8_t> ownFrame;  // FrameBuffer() without MIT-SHM
     std::string lastError;
+    // The screen's size at the last whole grab: GrabParts grabs whole when it differs.
+    int grabbedWidth = -1, grabbedHeight = -1;
+    // GrabParts: the rectangles' segment (MIT-SHM) and the requests in flight, kept
+    // between calls so that a partial grab allocates nothing once they have grown.
+    ShmSegment partsSegment;
+    bool partsSegmentFailed = false;
+    struct PartRequest {
+        ScreenClip::Part part;
+        size_t offset = 0;      // in partsSegment
+        unsigned sequence = 0;  // of the request's cookie
+    };
+    std::vector<PartRequest> requests;
 
     Impl(XDisplay& d) : display(d), conn(d.Connection()), root(d.Root()), clip(d) {}
 
@@ -60,7 +72,56 @@ struct ScreenGrabber::Impl {
 
     bool Fetch(int x, int y, int w, int h, const uint8_t** data, XcbPtr<xcb_get_image_reply_t>* plain,
                bool* badMatch);
+    // Reads the reply of requests[index] and puts its pixels into dst; *badMatch
+    // when the rectangle was not on the screen (any more).
+    bool FinishPart(size_t index, int x, int y, uint8_t* dst, size_t dstStride, bool* badMatch);
+    void DiscardParts(size_t from)
+    {
+        for (size_t i = from; i < requests.size(); ++i)
+            xcb_discard_reply(conn, requests[i].sequence);
+        requests.clear();
+    }
 };
+
+bool ScreenGrabber::Impl::FinishPart(size_t index, int x, int y, uint8_t* dst, size_t dstStride, bool* badMatch)
+{
+    const PartRequest& request = requests[index];
+    const ScreenClip::Part& part = request.part;
+    const size_t stride = SourceStride(part.width);
+    const size_t needed = stride * part.height;
+    xcb_generic_error_t* e = nullptr;
+    const uint8_t* data = nullptr;
+    XcbPtr<xcb_shm_get_image_reply_t> shmReply;
+    XcbPtr<xcb_get_image_reply_t> plain;
+    if (useShm) {
+        shmReply.reset(xcb_shm_get_image_reply(conn, xcb_shm_get_image_cookie_t{request.sequence}, &e));
+    } else {
+        plain.reset(xcb_get_image_reply(conn, xcb_get_image_cookie_t{request.sequence}, &e));
+    }
+    const char* what = useShm ? "ShmGetImage" : "GetImage";
+    if (e) {
+        *badMatch = e->error_code == XCB_MATCH;
+        lastError = DescribeXError(what, e);
+        std::free(e);
+        return false;
+    }
+    if (!shmReply && !plain) {
+        lastError = DescribeXFailure(what, conn);
+        return false;
+    }
+    const size_t got = useShm ? shmReply->size : static_cast<size_t>(xcb_get_image_data_length(plain.get()));
+    if (got < needed) {
+        lastError = std::string(what) + " returned " + std::to_string(got) + " bytes, expected " +
+                    std::to_string(needed);
+        return false;
+    }
+    data = useShm ? partsSegment.Data() + request.offset : xcb_get_image_data(plain.get());
+    const size_t left = static_cast<size_t>(int64_t{part.left} - x) * bytesPerPixel;
+    const int64_t top = int64_t{part.top} - y;
+    for (int row = 0; row < part.height; ++row)
+        conversion.ConvertRow(data + row * stride, dst + static_cast<size_t>(top + row) * dstStride + left, part.width);
+    return true;
+}
 
 // Puts the pixels of the area into *data (rows SourceStride(w) apart): the shared
 // segment, or the plain reply kept alive in *plain.
@@ -184,6 +245,8 @@ bool ScreenGrabber::Grab(int x, int y, uint8_t* dst, size_t dstStride)
     for (int attempt = 0;; ++attempt) {
         // The part of the area on the screen; everything else stays black.
         ScreenClip::Part part;
+        s.grabbedWidth = s.clip.Width();
+        s.grabbedHeight = s.clip.Height();
         if (!s.clip.Clip(x, y, s.width, s.height, &part)) {
             for (int row = 0; row < s.height; ++row)
                 std::memset(dst + row * dstStride, 0, rowBytes);
@@ -230,6 +293,63 @@ bool ScreenGrabber::Grab(int x, int y, uint8_t* dst, size_t dstStride)
         }
         return true;
     }
+}
+
+bool ScreenGrabber::GrabParts(int x, int y, const FrameRect* rects, size_t count, uint8_t* dst, size_t dstStride)
+{
+    Impl& s = *impl_;
+    s.clip.Follow();
+    if (s.clip.Width() != s.grabbedWidth || s.clip.Height() != s.grabbedHeight)
+        return Grab(x, y, dst, dstStride);  // parts now off the screen must turn black
+    if (s.useShm && !s.partsSegment.Data()) {
+        std::string error;
+        if (s.partsSegmentFailed || !s.partsSegment.Create(s.conn, FrameStride() * s.height, &error)) {
+            s.partsSegmentFailed = true;  // the kernel gives no second segment: whole grabs
+            return Grab(x, y, dst, dstStride);
+        }
+    }
+    size_t next = 0;
+    while (next < count) {
+        // As many requests as the segment holds go out together; their replies come
+        // back in order.
+        s.requests.clear();
+        size_t offset = 0;
+        for (; next < count; ++next) {
+            const FrameRect& r = rects[next];
+            ScreenClip::Part part;
+            if (r.width <= 0 || r.height <= 0 || !s.clip.Clip(x + r.x, y + r.y, r.width, r.height, &part))
+                continue;
+            const size_t needed = s.SourceStride(part.width) * part.height;
+            if (s.useShm && offset + needed > s.partsSegment.Size() && !s.requests.empty())
+                break;
+            Impl::PartRequest request{part, offset, 0};
+            if (s.useShm) {
+                request.sequence = xcb_shm_get_image(s.conn, s.root, part.left, part.top, part.width, part.height, ~0u,
+                                                     XCB_IMAGE_FORMAT_Z_PIXMAP, s.partsSegment.Id(),
+                                                     static_cast<uint32_t>(offset))
+                                       .sequence;
+            } else {
+                request.sequence = xcb_get_image(s.conn, XCB_IMAGE_FORMAT_Z_PIXMAP, s.root, part.left, part.top,
+                                                 part.width, part.height, ~0u)
+                                       .sequence;
+            }
+            s.requests.push_back(request);
+            offset += (needed + 63) / 64 * 64;
+        }
+        for (size_t i = 0; i < s.requests.size(); ++i) {
+            bool badMatch = false;
+            if (!s.FinishPart(i, x, y, dst, dstStride, &badMatch)) {
+                s.DiscardParts(i + 1);
+                // BadMatch: the screen shrank since the last look; the whole grab
+                // refreshes its size and blackens what left it.
+                if (badMatch && s.clip.Refresh(&s.lastError))
+                    return Grab(x, y, dst, dstStride);
+                return false;
+            }
+        }
+        s.requests.clear();
+    }
+    return true;
 }
 
 }  // namespace platform

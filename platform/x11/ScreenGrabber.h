@@ -14,6 +14,11 @@ namespace platform {
 
 class XDisplay;
 
+// A rectangle of a frame: (x, y) its top-left pixel, rows top-down.
+struct FrameRect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
 class ScreenGrabber {
 public:
     // Frames of width x height at the root's bits per pixel. Null on failure.
@@ -29,6 +34,15 @@ public:
     // it, converted from 5-6-5 screens; 8 bpp: the screen's indices). The fourth byte of
     // 32 bpp pixels is forced to 0: translucent windows leave their alpha there.
     bool Grab(int x, int y, uint8_t* dst, size_t dstStride);
+
+    // Copies only the given rectangles of the area at (x, y) into dst, which holds an
+    // earlier grab of it; the rest of dst stays as it is. Rectangles are in frame
+    // coordinates and lie inside the frame; their parts off the screen are left alone.
+    // The requests of all rectangles go out before the first reply is read. A screen
+    // whose size changed since the last Grab is grabbed whole, as is the area when a
+    // rectangle left the screen meanwhile. With MIT-SHM the server writes the
+    // rectangles into a second segment, made at the first call.
+    bool GrabParts(int x, int y, const FrameRect* rects, size_t count, uint8_t* dst, size_t dstStride);
 
     // A frame buffer of FrameStride() * height bytes owned by the grabber (inside the
     // shared segment with MIT-SHM). Grab with dst = FrameBuffer() and dstStride =

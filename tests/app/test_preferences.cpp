@@ -155,7 +155,7 @@ RecorderSettings SomeSettings()
 {
     RecorderSettings s;
     s.RecordAudio = true;
-    s.UseQuickMode = true;  // hidden box: must still come back
+    s.UseQuickMode = true;  // a box nobody touched: must still come back
     s.AddCCDImage = true;
     s.CaptureSize = 1;
     s.FPS = 15;
@@ -212,6 +212,33 @@ TEST_F(Preferences, CancelLeavesTheRecordAndAnUntouchedOkKeepsEveryShortcutWord)
     EXPECT_TRUE(settings.AddCCDImage);
     EXPECT_EQ(settings.FPS, 15);
     EXPECT_STREQ(settings.SavedFile, "/tmp/clip.avi");
+}
+
+TEST_F(Preferences, SpeedupModeIsOfferedAndItsBoxSetsTheFlag)
+{
+    RecorderSettings settings = SomeSettings();
+    settings.UseQuickMode = false;
+    {
+        TfrmConfigure dialog(nullptr, Cache());
+        ShowAndAct(dialog, settings, [&dialog] {
+            auto* box = Control<QCheckBox>(dialog, "chkUseQuickMode");
+            EXPECT_FALSE(box->isHidden());
+            EXPECT_TRUE(box->isEnabled());
+            EXPECT_FALSE(box->isChecked());
+            box->click();
+            Click(dialog, "btnOK");
+        });
+    }
+    EXPECT_TRUE(settings.UseQuickMode);
+
+    TfrmConfigure dialog(nullptr, Cache());
+    ShowAndAct(dialog, settings, [&dialog] {
+        auto* box = Control<QCheckBox>(dialog, "chkUseQuickMode");
+        EXPECT_TRUE(box->isChecked());
+        box->click();
+        Click(dialog, "btnOK");
+    });
+    EXPECT_FALSE(settings.UseQuickMode);
 }
 
 // Gives a control of the (active) dialog the keyboard focus and presses Return on it.

@@ -144,10 +144,11 @@ std::vector<Packet> ProbePackets(const std::string& path, int index)
 }
 
 std::vector<std::vector<uint8_t>> DecodeVideo(const std::string& path, const std::string& pixFmt, int width,
-                                              int height, int bytesPerPixel)
+                                              int height, int bytesPerPixel, bool everyPosition)
 {
-    const std::string raw = RunCapture({"ffmpeg", "-v", "error", "-nostdin", "-i", path, "-map", "0:v:0",
-                                        "-vsync", "passthrough", "-f", "rawvideo", "-pix_fmt", pixFmt, "-"});
+    const std::string raw =
+        RunCapture({"ffmpeg", "-v", "error", "-nostdin", "-i", path, "-map", "0:v:0", "-vsync",
+                    everyPosition ? "cfr" : "passthrough", "-f", "rawvideo", "-pix_fmt", pixFmt, "-"});
     const size_t frameBytes = static_cast<size_t>(width) * height * bytesPerPixel;
     std::vector<std::vector<uint8_t>> frames;
     for (size_t offset = 0; frameBytes && offset + frameBytes <= raw.size(); offset += frameBytes)

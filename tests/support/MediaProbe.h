@@ -30,9 +30,11 @@ std::vector<Packet> ProbePackets(const std::string& path, int index);
 
 // Decodes the first video stream to raw frames of width x height in pixel format
 // pixFmt (e.g. "bgr0"), one entry per frame ffmpeg outputs (-vsync passthrough, so
-// dropped positions do not produce frames).
+// dropped positions do not produce frames). everyPosition: one frame per position of
+// the stream at its frame rate (-vsync cfr), an empty position repeating the frame before.
 std::vector<std::vector<uint8_t>> DecodeVideo(const std::string& path, const std::string& pixFmt,
-                                              int width, int height, int bytesPerPixel);
+                                              int width, int height, int bytesPerPixel,
+                                              bool everyPosition = false);
 
 // Decodes the first audio stream to interleaved signed 16-bit samples.
 std::vector<int16_t> DecodeAudio(const std::string& path, int* channels = nullptr, int* rate = nullptr);

@@ -24,6 +24,10 @@ void PrintHelp()
         "  --codec DESCRIPTION             video compressor, exactly as --list-codecs prints\n"
         "                                  it; any other text records uncompressed\n"
         "                                  (default \"Uncompress\")\n"
+        "  --speedup                       Speedup Mode: grab only what changed on the\n"
+        "                                  screen; a frame slot in which nothing changed\n"
+        "                                  (picture, cursor) is stored as an empty position,\n"
+        "                                  which players show as the frame before\n"
         "  --seconds S                     stop after S seconds of wall time (default: run\n"
         "                                  until Ctrl-C, SIGTERM, SIGHUP or 'tavrec-ctl stop')\n"
         "  --audio DEVICE                  also record sound from the capture device with\n"
@@ -38,7 +42,7 @@ void PrintHelp()
         "  --help                          show this text and exit\n"
         "\n"
         "While recording on a terminal, elapsed time, frames stored and frames dropped are\n"
-        "shown once a second; at the end, how long picture and sound came out.\n"
+        "shown once a second (with --speedup, the empty positions instead of the dropped); at the end, how long picture and sound came out.\n"
         "'tavrec-ctl pause|resume|stop' drives a running recording.\n"
         "Exit status: 0 when the recording was stopped and its file completed, 1 on failure\n"
         "or when the recording ended by itself (the library's message is printed), 2 for\n"
@@ -100,6 +104,8 @@ int ParseOptions(int argc, char** argv, Options* options)
                 std::fprintf(stderr, "korvid-rec: --fps must be a whole number from 1 to 1000\n");
                 return 2;
             }
+        } else if (arg == "--speedup") {
+            options->speedup = true;
         } else if (arg == "--codec") {
             options->codec = value("--codec");
         } else if (arg == "--seconds") {

@@ -12,6 +12,7 @@ struct Options {
     std::string window = "root";  // root, under-pointer or a window id, as given
     unsigned long long fps = 15;
     std::string codec = "Uncompress";
+    bool speedup = false;  // Speedup Mode: slots without change are empty positions
     double seconds = 0;  // 0: until stopped
     std::string file;
     bool withAudio = false;

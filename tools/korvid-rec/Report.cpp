@@ -43,9 +43,9 @@ void PrintError(const char* what)
 
 void PrintReport(const char* file, const FrameCounter& counter)
 {
-    std::fprintf(stderr, "korvid-rec: %s: %llu frames stored, %llu dropped\n", file,
+    std::fprintf(stderr, "korvid-rec: %s: %llu frames stored, %llu %s\n", file,
                  static_cast<unsigned long long>(counter.stored.load()),
-                 static_cast<unsigned long long>(counter.dropped.load()));
+                 static_cast<unsigned long long>(counter.dropped.load()), counter.GapName());
     if (counter.firstFrameMs.load() >= 0)
         std::fprintf(stderr, "korvid-rec: start took %lld ms (from the start call to the first frame)\n",
                      static_cast<long long>(counter.firstFrameMs.load()));
