@@ -309,7 +309,10 @@ if [ -n "$memory_minutes" ]; then
   done
   wait "$recpid" || { echo "korvid-rec failed:" >&2; cat "$work/memory.log" >&2; }
   stop_scene
-  echo "samples (s: MB): $(awk '{ printf "%s%d: %.1f", (NR > 1 ? ", " : ""), $1, $2 / 1024 }' "$work/rss")"
+  # Sampled every 10 s; printed each minute, and the first and last samples.
+  echo "RSS (s: MB): $(awk '{ t[NR] = $1; v[NR] = $2 }
+    END { for (i = 1; i <= NR; i++) if (i == 1 || i == NR || t[i] % 60 == 0)
+            printf "%s%d: %.1f", (i > 1 ? ", " : ""), t[i], v[i] / 1024 }' "$work/rss")"
   awk '$1 >= 60 && !one { one = $2 } { last = $2; lastt = $1; if ($2 > max) max = $2 }
        END { if (!one) { print "recording shorter than a minute"; exit }
              printf "RSS at 1 min %.1f MB, at the end (%d s) %.1f MB, growth %+.1f MB, peak %.1f MB\n",
