@@ -22,11 +22,7 @@ FrameWriter::FrameWriter(FrameQueue& queue, FrameLayout layout, platform::AviStr
 
 FrameWriter::~FrameWriter()
 {
-    if (thread_.joinable()) {
-        queue_.Fail();  // whatever is still queued is not written
-        queue_.Close();
-        thread_.join();
-    }
+    Finish();
 }
 
 void FrameWriter::Start()

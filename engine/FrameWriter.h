@@ -36,7 +36,8 @@ public:
     // compressor null: frames are written uncompressed, rows bottom-up.
     FrameWriter(FrameQueue& queue, FrameLayout layout, platform::AviStream* stream, platform::Compressor* compressor,
                 uint32_t quality, KorvidWindow notify);
-    // Stops at once when Finish was not called: queued frames are then dropped.
+    // Finishes when Finish was not called: a recording that ends on a failure of the
+    // video thread keeps the frames built before it.
     ~FrameWriter();
     FrameWriter(const FrameWriter&) = delete;
     FrameWriter& operator=(const FrameWriter&) = delete;
