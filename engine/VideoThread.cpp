@@ -1,21 +1,27 @@
 // The video capture thread: at every frame slot it grabs the capture window's area
-// of the screen, lets the program draw on the frame (OnFrame), draws the cursor,
-// compresses the frame (or keeps it uncompressed) and writes it at the stream
-// position of its slot.
+// of the screen into a free frame buffer, lets the program draw on the frame
+// (OnFrame), draws the cursor and queues the frame for the frame writer, which
+// compresses it (or keeps it uncompressed) and writes it at the stream position of
+// its slot on a thread of its own. The slot clock never waits for the writer: a slot
+// that finds every buffer still queued or being written stays an empty position.
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/CaptureThreads.h"
 #include "engine/ContextAccess.h"
 #include "engine/FrameChanges.h"
+#include "engine/FrameQueue.h"
+#include "engine/FrameWriter.h"
 #include "engine/LastError.h"
 #include "engine/StreamSetup.h"
 #include "platform/x11/CursorImage.h"
@@ -37,8 +43,11 @@ std::atomic<uint32_t> g_defaultQuality{0};
 // frame interval is.
 constexpr uint32_t kRunPollMs = 10;
 
-// The pixels under the cursor, saved before it is drawn and put back after the
-// frame was written. The saved area is the cursor image's own size, clipped to the
+// Frame buffers: one being built, one waiting, one being written.
+constexpr int kFrameBuffers = 3;
+
+// The pixels under the cursor, saved before it is drawn into a frame that is kept and
+// put back before the kept frame is used again. The saved area is the cursor image's own size, clipped to the
 // frame, so that a large cursor leaves no trace in frames that are kept.
 class CursorPatch {
 public:
@@ -58,6 +67,8 @@ public:
         for (int row = 0; row < rows_; ++row)
             std::memcpy(&pixels_[row * rowBytes_], Address(frame, row), rowBytes_);
     }
+
+    void Clear() { saved_ = false; }
 
     void Restore(const FrameSurface& frame)
     {
@@ -81,23 +92,22 @@ private:
     size_t rowBytes_ = 0;
 };
 
-// Copies a row of 32-bit pixels with their unused fourth byte set to 0xFF. Windows
+// Sets the unused fourth byte of a row of 32-bit pixels to 0xFF, in place. Windows
 // ignores that byte of an uncompressed frame, but ffmpeg-based players read such a
-// stream as BGRA: with the byte left 0 they show the picture transparent, or black.
-void CopyRowOpaque(const uint8_t* src, uint8_t* dst, size_t pixels)
+// stream as BGRA: with the byte left as the screen gives it they show the picture
+// transparent, or black.
+void MakeRowOpaque(uint8_t* row, size_t pixels)
 {
     size_t i = 0;
 #if defined(__SSE2__)
     const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
     for (; i + 4 <= pixels; i += 4) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i), _mm_or_si128(v, opaque));
+        auto* p = reinterpret_cast<__m128i*>(row + 4 * i);
+        _mm_storeu_si128(p, _mm_or_si128(_mm_loadu_si128(p), opaque));
     }
 #endif
-    for (; i < pixels; ++i) {
-        std::memcpy(dst + 4 * i, src + 4 * i, 3);
-        dst[4 * i + 3] = 0xFF;
-    }
+    for (; i < pixels; ++i)
+        row[4 * i + 3] = 0xFF;
 }
 
 // Milliseconds of recording time at which slot k begins: the first whole
@@ -115,6 +125,7 @@ public:
 
     ~VideoCapture()
     {
+        writer_.reset();  // every queued frame is written before the stream goes
         if (stream_)
             stream_->Release();
         if (compressor_ && begun_)
@@ -130,9 +141,10 @@ private:
     // Waits until `wait` milliseconds have passed, a pause was asked for or the stop
     // request came (Due), or ReserveEvent was set or a wait failed (End).
     Wake WaitForSlot(uint32_t wait);
-    bool BuildFrame(uint32_t slot);
+    // mustBuild: wait for a free buffer rather than leave the slot empty (the last slot).
+    bool BuildFrame(uint32_t slot, bool mustBuild = false);
+    FrameSurface SurfaceOf(int buffer) const;
     void ReportScreenError(const char* text, const std::string& reason);
-    bool WriteFrame(uint32_t slot);
 
     CaptureContext* context_;
     const CaptureOptions* options_;
@@ -148,19 +160,18 @@ private:
     CursorPatch cursorPatch_;
 
     KorvidWindow window_ = 0;
-    RectL rect_{};  // last known rectangle: a window destroyed while recording keeps it
-    FrameSurface frame_{};           // rows top-down, in the grabber's frame buffer
-    size_t rowBytes_ = 0;            // a row of the frame format
-    std::vector<uint8_t> bottomUp_;  // an uncompressed frame as the file stores it
+    RectL rect_{};      // last known rectangle: a window destroyed while recording keeps it
+    FrameSurface frame_{};  // the frames' size and layout; the pixels are a queue buffer's
 
     std::unique_ptr<platform::Compressor> compressor_;
     bool begun_ = false;
-    uint32_t quality_ = 0;
     std::vector<uint8_t> outputFormat_;
-    std::vector<uint8_t> compressed_;
 
+    std::unique_ptr<FrameQueue> queue_;
+    std::unique_ptr<FrameWriter> writer_;
     bool refreshFrame_ = true;
     std::unique_ptr<FrameChanges> changes_;  // Speedup Mode; null without it
+    int kept_ = -1;  // the buffer of the last frame built, which the next may build on
 };
 
 bool VideoCapture::SetUp()
@@ -192,17 +203,22 @@ bool VideoCapture::SetUp()
     frame_.Width = format_->biWidth;
     frame_.Height = format_->biHeight;
     frame_.BitsPerPixel = format_->biBitCount;
-    rowBytes_ = format_->biSizeImage / static_cast<uint32_t>(format_->biHeight);
-    grabber_ = platform::ScreenGrabber::Create(*display_, frame_.Width, frame_.Height, &error);
+    grabber_ = platform::ScreenGrabber::Create(*display_, frame_.Width, frame_.Height, &error, kFrameBuffers);
     if (!grabber_) {
         ReportScreenError("Failed to set up the screen grab", error);
         return false;
     }
-    // The frame lives in the grabber's shared segment, so the server writes each grab
-    // straight into it; a kept frame (RefreshFrame false) stays there untouched.
-    frame_.Pixels = grabber_->FrameBuffer();
+    // The frames live in the grabber's shared segment, so the server writes each grab
+    // straight into one of them.
     frame_.Stride = static_cast<int32_t>(grabber_->FrameStride());
-    std::memset(frame_.Pixels, 0, grabber_->FrameStride() * static_cast<size_t>(frame_.Height));
+    FrameLayout layout;
+    layout.stride = grabber_->FrameStride();
+    layout.height = frame_.Height;
+    layout.fileRowBytes = format_->biSizeImage / static_cast<uint32_t>(format_->biHeight);
+    for (int b = 0; b < kFrameBuffers; ++b) {
+        layout.buffers.push_back(grabber_->FrameBuffer(b));
+        std::memset(layout.buffers.back(), 0, layout.stride * static_cast<size_t>(frame_.Height));
+    }
     cursorReader_ = std::make_unique<platform::CursorReader>(*display_);
     // Without the DAMAGE extension Speedup Mode is left out: every slot is built.
     if (options_->UseQuickMode)
@@ -210,55 +226,31 @@ bool VideoCapture::SetUp()
     if (frame_.BitsPerPixel == 8)
         palette_ = platform::ScreenPalette::Read(*display_);  // without it no cursor is drawn
 
+    uint32_t quality = 0;
     if (compressor_) {
         g_defaultQuality.store(compressor_->DefaultQuality());
-        quality_ = g_defaultQuality.load();
-        BitmapInfoHeader output;
-        std::memcpy(&output, outputFormat_.data(), sizeof output);  // the stream set-up checked its size
-        compressed_.resize(output.biSizeImage);
-        if (!compressor_->Begin(*format_, outputFormat_.data(), static_cast<uint32_t>(outputFormat_.size()))) {
+        quality = g_defaultQuality.load();
+        // Frames are compressed on the writer's thread, so an encoder may take more
+        // than one at once: its packets then come late and are written where they belong.
+        if (!compressor_->Begin(*format_, outputFormat_.data(), static_cast<uint32_t>(outputFormat_.size()),
+                                true)) {
             ReportCaptureError(notify_, "VCM begin error");
             return false;
         }
         begun_ = true;
-    } else {
-        bottomUp_.resize(format_->biSizeImage);
     }
+    queue_ = std::make_unique<FrameQueue>(kFrameBuffers);
+    writer_ = std::make_unique<FrameWriter>(*queue_, std::move(layout), stream_, compressor_.get(), quality, notify_);
+    writer_->Start();
     StoreState(context_, StateVideoReady);
     return true;
 }
 
-bool VideoCapture::WriteFrame(uint32_t slot)
+FrameSurface VideoCapture::SurfaceOf(int buffer) const
 {
-    const auto position = static_cast<int64_t>(slot);
-    if (compressor_) {
-        uint32_t size = 0, flags = 0;
-        if (!compressor_->Compress(frame_.Pixels, frame_.Stride, slot, quality_, compressed_.data(),
-                                   static_cast<uint32_t>(compressed_.size()), &size, &flags)) {
-            ReportCaptureError(notify_, "Compress video data error");
-            return false;
-        }
-        if (!stream_->Write(position, 1, compressed_.data(), size, flags)) {
-            ReportCaptureError(notify_, "Write video data error");
-            return false;
-        }
-        return true;
-    }
-    // An uncompressed frame is stored with its rows bottom-up, as its format says.
-    const size_t stride = static_cast<size_t>(frame_.Stride);
-    const size_t bytes = std::min(stride, rowBytes_);
-    for (int row = 0; row < frame_.Height; ++row) {
-        uint8_t* out = &bottomUp_[(frame_.Height - 1 - row) * rowBytes_];
-        if (frame_.BitsPerPixel == 32)
-            CopyRowOpaque(frame_.Pixels + row * stride, out, static_cast<size_t>(frame_.Width));
-        else
-            std::memcpy(out, frame_.Pixels + row * stride, bytes);
-    }
-    if (!stream_->Write(position, 1, bottomUp_.data(), bottomUp_.size(), TAVREC_AVIIF_KEYFRAME)) {
-        ReportCaptureError(notify_, "Write video data error");
-        return false;
-    }
-    return true;
+    FrameSurface frame = frame_;
+    frame.Pixels = grabber_->FrameBuffer(buffer);
+    return frame;
 }
 
 void VideoCapture::ReportScreenError(const char* text, const std::string& reason)
@@ -267,7 +259,7 @@ void VideoCapture::ReportScreenError(const char* text, const std::string& reason
     ReportCaptureError(notify_, message.c_str());
 }
 
-bool VideoCapture::BuildFrame(uint32_t slot)
+bool VideoCapture::BuildFrame(uint32_t slot, bool mustBuild)
 {
     const bool haveCursor = cursorReader_->Read(&cursor_);
     // Speedup Mode: an unchanged slot is an empty position, a partly changed one
@@ -277,32 +269,61 @@ bool VideoCapture::BuildFrame(uint32_t slot)
                                              : FrameChanges::Step::Whole;
     if (step == FrameChanges::Step::Skip)
         return true;  // the next frame written leaves the position empty
+
+    // A kept frame (RefreshFrame false, or the frame a partial grab builds on) is built
+    // on again: in its own buffer when that one is written already, else in a copy.
+    const bool keep = !refreshFrame_ || step == FrameChanges::Step::Parts;
+    int buffer = queue_->Acquire(keep ? kept_ : -1);
+    while (buffer < 0 && mustBuild && !queue_->Failed()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        buffer = queue_->Acquire(keep ? kept_ : -1);
+    }
+    if (buffer < 0) {
+        // Every buffer still waits to be written: the slot stays empty, and what changed
+        // in it is in the next frame, which is grabbed whole.
+        if (changes_)
+            changes_->BuildWholeNext();
+        return !mustBuild;
+    }
+    const FrameSurface frame = SurfaceOf(buffer);
+    if (keep) {
+        if (buffer != kept_)
+            std::memcpy(frame.Pixels, grabber_->FrameBuffer(kept_),
+                        static_cast<size_t>(frame.Stride) * static_cast<size_t>(frame.Height));
+        cursorPatch_.Restore(frame);  // the cursor never stays in a kept frame
+    }
     // A grab fails when the X connection is gone (the server ended or dropped us):
     // the recording ends there rather than repeating the last picture.
     if (refreshFrame_ && !(step == FrameChanges::Step::Parts
                                ? grabber_->GrabParts(rect_.left, rect_.top, changes_->Parts().data(),
-                                                     changes_->Parts().size(), frame_.Pixels, frame_.Stride)
-                               : grabber_->Grab(rect_.left, rect_.top, frame_.Pixels, frame_.Stride))) {
+                                                     changes_->Parts().size(), frame.Pixels, frame.Stride)
+                               : grabber_->Grab(rect_.left, rect_.top, frame.Pixels, frame.Stride))) {
+        queue_->Release(buffer);
         ReportScreenError("Failed to grab the screen", grabber_->LastError());
         return false;
     }
     if (context_->OnFrame.Code) {
         // The hook gets a copy of the frame record: whatever it does to the copy, the
         // library goes on writing within its own frame.
-        FrameSurface frame = frame_;
-        context_->OnFrame.Code(context_->OnFrame.Object, &frame, frame_.Width, frame_.Height, &refreshFrame_);
+        FrameSurface copy = frame;
+        context_->OnFrame.Code(context_->OnFrame.Object, &copy, frame.Width, frame.Height, &refreshFrame_);
     }
 
+    cursorPatch_.Clear();
     if (haveCursor) {
         const int x = cursor_.x - rect_.left - cursor_.xhot;
         const int y = cursor_.y - rect_.top - cursor_.yhot;
-        cursorPatch_.Save(frame_, x, y, cursor_.width, cursor_.height);
-        platform::DrawCursor(cursor_, x, y, frame_.Pixels, frame_.Width, frame_.Height, frame_.Stride,
-                             frame_.BitsPerPixel, palette_.get());
+        if (!refreshFrame_ || changes_)
+            cursorPatch_.Save(frame, x, y, cursor_.width, cursor_.height);  // the next slot may keep this frame
+        platform::DrawCursor(cursor_, x, y, frame.Pixels, frame.Width, frame.Height, frame.Stride,
+                             frame.BitsPerPixel, palette_.get());
     }
-    const bool written = WriteFrame(slot);
-    cursorPatch_.Restore(frame_);  // the cursor never stays in the frame
-    return written;
+    if (!compressor_ && frame.BitsPerPixel == 32)
+        for (int row = 0; row < frame.Height; ++row)
+            MakeRowOpaque(frame.Pixels + static_cast<size_t>(row) * frame.Stride, static_cast<size_t>(frame.Width));
+    kept_ = buffer;
+    queue_->Submit(buffer, slot);
+    return true;
 }
 
 VideoCapture::Wake VideoCapture::WaitForSlot(uint32_t wait)
@@ -321,6 +342,8 @@ VideoCapture::Wake VideoCapture::WaitForSlot(uint32_t wait)
             ReportWaitFailure(notify_, "Failed to wait for the next frame");
             return Wake::End;
         }
+        if (queue_->Failed())
+            return Wake::End;  // the writer failed and said why
         if (slice == 0 || RunEvent(context_)->State() != 1)
             return Wake::Due;  // the slot is due, or a pause was asked for
     }
@@ -355,8 +378,14 @@ uint32_t VideoCapture::Run()
         } else {
             // Paused until RunEvent is set again, or until the stop request, which the
             // stop check below then sees.
+            // A failure of the writer (while it writes the frames before the pause)
+            // ends the recording then, not when the pause is over.
             const uint32_t pauseStart = platform::GetTickCount();
-            const int woken = platform::NamedEvent::WaitAny(runOrStop, 2);
+            int woken = -1;
+            while (woken == -1 && !queue_->Failed())
+                woken = platform::NamedEvent::WaitAny(runOrStop, 2, kRunPollMs);
+            if (woken == -1)
+                return 1;
             if (woken < 0) {
                 ReportWaitFailure(notify_, "Failed to wait for the run event");
                 return 1;
@@ -376,9 +405,11 @@ uint32_t VideoCapture::Run()
         if (stopping == 1) {
             // A recording that ends on empty positions gets its last slot built, so that
             // the stream lasts to the stop and decoders give a frame for each position.
-            if (changes_ && changes_->EndNeedsFrame() && !BuildFrame(static_cast<uint32_t>(lastSlot)))
+            if (changes_ && changes_->EndNeedsFrame() && !BuildFrame(static_cast<uint32_t>(lastSlot), true)) {
+                writer_->Finish();
                 return 1;
-            return 0;
+            }
+            return writer_->Finish() ? 0 : 1;  // the queued frames are written first
         }
 
         RectL rect;

@@ -20,6 +20,8 @@
 // a flush is due is AviFlushSchedule's call.
 #include "platform/avi/AviFile.h"
 
+#include <sys/uio.h>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -112,11 +114,13 @@ struct AviFile::Impl {
     bool WriteHeaders();
     bool PatchHeaders();
     uint64_t ClosingOverhead(const AviStream::Impl* adding) const;
-    bool AppendChunk(AviStream::Impl& s, const void* data, uint32_t bytes, bool keyFrame, uint8_t fill);
+    // A chunk of the parts' bytes, or of `bytes` fill bytes when there are no parts.
+    bool AppendChunk(AviStream::Impl& s, const iovec* parts, size_t count, uint32_t bytes, bool keyFrame,
+                     uint8_t fill);
     bool StartNewPart();
     bool ClosePart();
     bool FlushIndexes();
-    bool Write(AviStream::Impl& s, int64_t start, int32_t samples, const void* data, size_t bytes,
+    bool Write(AviStream::Impl& s, int64_t start, int32_t samples, const iovec* parts, size_t count,
                uint32_t flags);
     bool Close();
     bool Recover();
@@ -202,8 +206,8 @@ uint64_t AviFile::Impl::ClosingOverhead(const AviStream::Impl* adding) const
     return bytes;
 }
 
-bool AviFile::Impl::AppendChunk(AviStream::Impl& s, const void* data, uint32_t bytes, bool keyFrame,
-                                uint8_t fill)
+bool AviFile::Impl::AppendChunk(AviStream::Impl& s, const iovec* parts, size_t count, uint32_t bytes,
+                                bool keyFrame, uint8_t fill)
 {
     const uint64_t need = 8 + Padded(bytes) + ClosingOverhead(&s);
     if (partHasChunks && out.Position() + need - partStart > options.partSize && !StartNewPart())
@@ -211,7 +215,7 @@ bool AviFile::Impl::AppendChunk(AviStream::Impl& s, const void* data, uint32_t b
     const uint64_t headerOffset = out.Position();
     const ChunkHeader header{s.chunkId, bytes};
     bool ok = out.Append(&header, sizeof header);
-    ok = ok && (data ? out.Append(data, bytes) : out.AppendFill(fill, bytes));
+    ok = ok && (count ? out.Append(parts, count, bytes) : out.AppendFill(fill, bytes));
     ok = ok && out.AppendFill(0, bytes & 1);
     if (!ok)
         return DiskFailure();
@@ -298,9 +302,15 @@ bool AviFile::Impl::FlushIndexes()
 
 // ---- writing -------------------------------------------------------------------------
 
-bool AviFile::Impl::Write(AviStream::Impl& s, int64_t start, int32_t samples, const void* data, size_t bytes,
+bool AviFile::Impl::Write(AviStream::Impl& s, int64_t start, int32_t samples, const iovec* parts, size_t count,
                           uint32_t flags)
 {
+    size_t bytes = 0;
+    bool missing = false;
+    for (size_t p = 0; p < count; ++p) {
+        bytes += parts[p].iov_len;
+        missing = missing || (parts[p].iov_len && !parts[p].iov_base);
+    }
     auto which = [&s] { return "stream " + std::to_string(s.number); };
     if (closed)
         return SetError("the file is closed");
@@ -314,7 +324,7 @@ bool AviFile::Impl::Write(AviStream::Impl& s, int64_t start, int32_t samples, co
         return SetError(which() + ": position " + std::to_string(start) + " is negative");
     if (samples <= 0)
         return SetError(which() + ": a write holds at least one sample");
-    if (bytes && !data)
+    if (missing)
         return SetError(which() + ": no data for " + std::to_string(bytes) + " bytes");
     if (bytes > kMaxChunkBytes)
         return SetError(which() + ": a chunk of " + std::to_string(bytes) + " bytes is too large");
@@ -347,23 +357,23 @@ bool AviFile::Impl::Write(AviStream::Impl& s, int64_t start, int32_t samples, co
                                                  kSilenceChunkBytes / s.info.dwSampleSize * s.info.dwSampleSize);
         while (gap > 0) {
             const uint32_t piece = uint32_t(std::min(gap, step));
-            if (!AppendChunk(s, nullptr, piece, true, s.SilenceByte()))
+            if (!AppendChunk(s, nullptr, 0, piece, true, s.SilenceByte()))
                 return false;
             gap -= piece;
         }
     } else {
         for (int64_t p = end; p < start; ++p)
-            if (!AppendChunk(s, nullptr, 0, false, 0))
+            if (!AppendChunk(s, nullptr, 0, 0, false, 0))
                 return false;
     }
     // Every chunk of fixed-size samples is a sync point; frames say so in flags.
     const bool key = bytes > 0 && (s.CountsSamples() || (flags & TAVREC_AVIIF_KEYFRAME));
-    if (!AppendChunk(s, data, uint32_t(bytes), key, 0))
+    if (!AppendChunk(s, parts, bytes ? count : 0, uint32_t(bytes), key, 0))
         return false;
     // A frame written for several positions holds them with empty chunks after it.
     if (!s.CountsSamples())
         for (int32_t k = 1; k < samples; ++k)
-            if (!AppendChunk(s, nullptr, 0, false, 0))
+            if (!AppendChunk(s, nullptr, 0, 0, false, 0))
                 return false;
     if (flushes.Due(streamImpls))
         return FlushIndexes();
@@ -506,7 +516,15 @@ bool AviStream::Write(int64_t start, int32_t samples, const void* data, size_t b
 {
     AviFile::Impl& f = *impl_->file;
     std::lock_guard lock(f.mutex);
-    return f.Write(*impl_, start, samples, data, bytes, flags);
+    const iovec part{const_cast<void*>(data), bytes};
+    return f.Write(*impl_, start, samples, &part, 1, flags);
+}
+
+bool AviStream::Write(int64_t start, int32_t samples, const iovec* parts, size_t count, uint32_t flags)
+{
+    AviFile::Impl& f = *impl_->file;
+    std::lock_guard lock(f.mutex);
+    return f.Write(*impl_, start, samples, parts, count, flags);
 }
 
 void AviStream::Release()

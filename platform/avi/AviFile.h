@@ -18,6 +18,8 @@
 
 #include "platform/WinTypes.h"
 
+struct iovec;
+
 namespace platform {
 
 #pragma pack(push, 1)
@@ -60,6 +62,9 @@ public:
     // header fields that count them in 32 bits (strh dwLength, dwTotalFrames) stop at
     // their largest value; the OpenDML index, which counts chunk sizes, is exact.
     bool Write(int64_t start, int32_t samples, const void* data, size_t bytes, uint32_t flags);
+    // The same with the data gathered from parts, one after the other (the rows of a
+    // frame, say, in the order the file stores them).
+    bool Write(int64_t start, int32_t samples, const iovec* parts, size_t count, uint32_t flags);
     // No more writes come; the stream stays part of the file until it is closed.
     void Release();
 

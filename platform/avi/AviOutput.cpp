@@ -48,32 +48,38 @@ bool AviOutput::Fail(const char* what)
     return false;
 }
 
-// Writes the buffer followed by extra (which may be null) in pieces of at most
-// writePiece_ bytes; short writes continue where they stopped. On failure DiskEnd()
-// tells how far the file got.
-bool AviOutput::WriteOut(const void* extra, size_t extraSize)
+// Writes the buffer followed by the parts in pieces of at most writePiece_ bytes (and
+// at most kGather parts) a call; short writes continue where they stopped. On failure
+// DiskEnd() tells how far the file got.
+bool AviOutput::WriteOut(const iovec* parts, size_t count)
 {
     if (fd_ < 0) {
         errno = EBADF;
         return Fail("cannot write to");
     }
     size_t bufferDone = 0;
-    size_t extraDone = 0;
-    while (bufferDone < used_ || extraDone < extraSize) {
-        // At most writePiece_ bytes per call: the buffer's rest first, then extra.
-        iovec parts[2];
-        int count = 0;
+    size_t part = 0, partDone = 0;  // the next part and how much of it is written
+    while (part < count && parts[part].iov_len == 0)
+        ++part;
+    while (bufferDone < used_ || part < count) {
+        // At most writePiece_ bytes per call: the buffer's rest first, then the parts.
+        iovec gather[kGather];
+        int n = 0;
         size_t room = writePiece_;
         if (bufferDone < used_) {
-            const size_t n = std::min(used_ - bufferDone, room);
-            parts[count++] = {buffer_.get() + bufferDone, n};
-            room -= n;
+            const size_t take = std::min(used_ - bufferDone, room);
+            gather[n++] = {buffer_.get() + bufferDone, take};
+            room -= take;
         }
-        if (extraDone < extraSize && room > 0)
-            parts[count++] = {const_cast<uint8_t*>(static_cast<const uint8_t*>(extra)) + extraDone,
-                              std::min(extraSize - extraDone, room)};
-        const ssize_t n = ::writev(fd_, parts, count);
-        if (n < 0) {
+        for (size_t p = part, done = partDone; p < count && room > 0 && n < int(kGather); ++p, done = 0) {
+            const size_t take = std::min(parts[p].iov_len - done, room);
+            if (take == 0)
+                continue;
+            gather[n++] = {static_cast<uint8_t*>(parts[p].iov_base) + done, take};
+            room -= take;
+        }
+        const ssize_t written = ::writev(fd_, gather, n);
+        if (written < 0) {
             if (errno == EINTR)
                 continue;
             // Keep the unwritten rest of the buffer at its start so DiskEnd() + what
@@ -83,15 +89,26 @@ bool AviOutput::WriteOut(const void* extra, size_t extraSize)
             used_ -= bufferDone;
             return Fail("cannot write to");
         }
-        if (n == 0) {
+        if (written == 0) {
             errno = EIO;
             return Fail("cannot write to");
         }
-        size_t done = static_cast<size_t>(n);
+        size_t done = static_cast<size_t>(written);
         diskEnd_ += done;
         const size_t fromBuffer = std::min(done, used_ - bufferDone);
         bufferDone += fromBuffer;
-        extraDone += done - fromBuffer;
+        done -= fromBuffer;
+        while (done > 0 && part < count) {
+            const size_t take = std::min(parts[part].iov_len - partDone, done);
+            partDone += take;
+            done -= take;
+            if (partDone == parts[part].iov_len) {
+                ++part;
+                partDone = 0;
+            }
+        }
+        while (part < count && parts[part].iov_len == 0)
+            ++part;
     }
     used_ = 0;
     return true;
@@ -99,14 +116,22 @@ bool AviOutput::WriteOut(const void* extra, size_t extraSize)
 
 bool AviOutput::Append(const void* data, size_t size)
 {
+    const iovec part{const_cast<void*>(data), size};
+    return Append(&part, 1, size);
+}
+
+bool AviOutput::Append(const iovec* parts, size_t count, size_t size)
+{
     if (size == 0)
         return true;
     if (size >= kDirect)
-        return WriteOut(data, size);
+        return WriteOut(parts, count);
     if (used_ + size > kCapacity && !WriteOut(nullptr, 0))
         return false;
-    std::memcpy(buffer_.get() + used_, data, size);
-    used_ += size;
+    for (size_t p = 0; p < count; ++p) {
+        std::memcpy(buffer_.get() + used_, parts[p].iov_base, parts[p].iov_len);
+        used_ += parts[p].iov_len;
+    }
     return true;
 }
 

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+struct iovec;
+
 namespace platform {
 
 class AviOutput {
@@ -30,6 +32,8 @@ public:
     uint64_t DiskEnd() const { return diskEnd_; }
 
     bool Append(const void* data, size_t size);
+    // Appends the parts one after the other; size is their total.
+    bool Append(const iovec* parts, size_t count, size_t size);
     bool AppendFill(uint8_t byte, size_t count);
     // Writes what is buffered.
     bool Flush();
@@ -49,12 +53,15 @@ public:
     static constexpr size_t kWritePiece = 1 << 20;
 
 private:
-    bool WriteOut(const void* extra, size_t extraSize);
+    bool WriteOut(const iovec* parts, size_t count);
     bool Fail(const char* what);
 
     static constexpr size_t kCapacity = 1 << 20;
     // Appends at least this large bypass the buffer (one gathered write instead of copies).
     static constexpr size_t kDirect = kCapacity / 4;
+    // Parts one write call gathers at most (frame rows are several kilobytes, so a
+    // piece of kWritePiece bytes takes some hundred of them).
+    static constexpr size_t kGather = 256;
 
     size_t writePiece_;
     int fd_ = -1;

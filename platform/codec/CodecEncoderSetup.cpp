@@ -49,14 +49,29 @@ double Coarseness(uint32_t quality)
     return (10000.0 - std::min<uint32_t>(quality, 10000)) / 10000.0;
 }
 
+int CoreThreads()
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 1u, 8u));
+}
+
 int ThreadCount(const AVCodec* codec)
 {
     // Frame threads hold frames back, so only encoders that split one picture among
-    // threads (or thread inside an outside library) get more than one.
+    // threads (or thread inside an outside library) get more than one here.
     if (!(codec->capabilities & (AV_CODEC_CAP_SLICE_THREADS | AV_CODEC_CAP_OTHER_THREADS)))
         return 1;
-    const unsigned cores = std::thread::hardware_concurrency();
-    return static_cast<int>(std::clamp(cores, 1u, 8u));
+    return CoreThreads();
+}
+
+// Intra-only encoders whose frame threads give the packets back in the order of the
+// frames, each at its own frame: their delay is only the number of threads.
+bool TakesFrameThreads(const AVCodec* codec)
+{
+    if (!(codec->capabilities & AV_CODEC_CAP_FRAME_THREADS))
+        return false;
+    return NameIs(codec, "utvideo") || NameIs(codec, "huffyuv") || NameIs(codec, "ffvhuff") ||
+           NameIs(codec, "magicyuv");
 }
 
 void SetOption(AVDictionary** options, const char* key, const std::string& value)
@@ -66,7 +81,10 @@ void SetOption(AVDictionary** options, const char* key, const std::string& value
 
 }  // namespace
 
-CodecEncoderSetup::CodecEncoderSetup(const AVCodec* codec) : codec_(codec), knob_(KnobOf(codec)) {}
+CodecEncoderSetup::CodecEncoderSetup(const AVCodec* codec, bool frameThreads)
+    : codec_(codec), knob_(KnobOf(codec)), frameThreads_(frameThreads && TakesFrameThreads(codec) ? CoreThreads() : 0)
+{
+}
 
 int CodecEncoderSetup::FrameLambda(uint32_t quality)
 {
@@ -84,8 +102,13 @@ void CodecEncoderSetup::Configure(AVCodecContext* context, AVDictionary** option
     context->gop_size = kKeyFrameInterval;
     context->max_b_frames = 0;
     context->has_b_frames = 0;
-    context->thread_type = FF_THREAD_SLICE;
-    context->thread_count = ThreadCount(codec_);
+    if (FrameThreaded()) {
+        context->thread_type = FF_THREAD_FRAME;
+        context->thread_count = frameThreads_;
+    } else {
+        context->thread_type = FF_THREAD_SLICE;
+        context->thread_count = ThreadCount(codec_);
+    }
     if (codec_->id == AV_CODEC_ID_MPEG2VIDEO)
         context->flags |= AV_CODEC_FLAG_LOW_DELAY;  // no reordering delay without B-frames
 

@@ -1,6 +1,7 @@
-// How an encoder is set up to compress screen frames one at a time: no frame delay,
-// no B-frames, a fixed key-frame interval, slice threads only, and its quality knob
-// driven from the 0..10000 quality scale.
+// How an encoder is set up to compress screen frames: no B-frames, a fixed key-frame
+// interval, slice threads (or, where asked for, frame threads for the intra-only
+// encoders that have them), and its quality knob driven from the 0..10000 quality
+// scale.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +34,10 @@ enum class QualityKnob {
 
 class CodecEncoderSetup {
 public:
-    explicit CodecEncoderSetup(const AVCodec* codec);
+    // frameThreads: an encoder that compresses whole frames in parallel without
+    // reordering them (Ut Video, Huffyuv, FFVHuff, MagicYUV) gets frame threads; its
+    // packets then come some frames late, in order.
+    explicit CodecEncoderSetup(const AVCodec* codec, bool frameThreads = false);
 
     // Fills the context's rate, key-frame, delay and thread fields and the encoder's
     // private options, at the given quality. Width, height and pixel format are the
@@ -43,10 +47,15 @@ public:
     QualityKnob Knob() const { return knob_; }
     // The lambda a frame carries for a quality (Quantiser knob only).
     static int FrameLambda(uint32_t quality);
+    // Whether Configure gives the encoder frame threads (packets come late).
+    bool FrameThreaded() const { return frameThreads_ > 1; }
+    // Frames the encoder may hold at once (1 without frame threads).
+    int FramesInFlight() const { return frameThreads_ > 1 ? frameThreads_ : 1; }
 
 private:
     const AVCodec* codec_;
     QualityKnob knob_;
+    int frameThreads_ = 0;
 };
 
 }  // namespace platform

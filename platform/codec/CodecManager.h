@@ -68,13 +68,33 @@ public:
     bool GetFormat(const BitmapInfoHeader& input, void* output, uint32_t size);
 
     // Opens the encoder for compressing frames of that input format. False on failure.
-    bool Begin(const BitmapInfoHeader& input, const void* output, uint32_t outputSize);
+    // frameThreads: encoders that compress frames in parallel without reordering them
+    // use frame threads; their packets then come late (Send, Receive, Drain), and
+    // Compress, which wants each packet at once, fails for them.
+    bool Begin(const BitmapInfoHeader& input, const void* output, uint32_t outputSize, bool frameThreads = false);
     // Compresses one frame: pixels in the input's layout with rows top-down, stride
     // bytes apart. Writes exactly one packet into out (capacity bytes), its size into
     // *outSize and TAVREC_AVIIF_KEYFRAME or 0 into *flags. The encoder has no frame
     // delay and no B-frames. False on failure.
     bool Compress(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality,
                   uint8_t* out, uint32_t capacity, uint32_t* outSize, uint32_t* flags);
+
+    // Compressing without copying, and with packets that may come late. A packet is the
+    // encoder's own: data stays valid until the next Send, Receive or Drain.
+    struct Packet {
+        const uint8_t* data = nullptr;
+        uint32_t size = 0;
+        uint32_t frameNumber = 0;  // the frame it was sent as
+        uint32_t flags = 0;        // TAVREC_AVIIF_KEYFRAME or 0
+    };
+    // Hands one frame (as for Compress) to the encoder; the pixels are read before it
+    // returns.
+    bool Send(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality);
+    // The next packet ready, in the order of the frames: true with *packet; false with
+    // LastError() empty when there is none (yet).
+    bool Receive(Packet* packet);
+    // No frame comes any more: Receive gives the packets still held back.
+    bool Drain();
     void End();
 
     const std::string& LastError() const;

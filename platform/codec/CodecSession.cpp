@@ -92,7 +92,7 @@ AVCodecContext* OpenContext(const AVCodec* codec, const CodecEncoderSetup& setup
 }  // namespace
 
 std::unique_ptr<CodecSession> CodecSession::Open(const AVCodec* codec, const BitmapInfoHeader& input,
-                                                 std::string* error)
+                                                 std::string* error, bool frameThreads)
 {
     CodecLogCapture log;
     const int64_t rows = input.biHeight < 0 ? -int64_t(input.biHeight) : int64_t(input.biHeight);
@@ -118,7 +118,7 @@ std::unique_ptr<CodecSession> CodecSession::Open(const AVCodec* codec, const Bit
 
     std::unique_ptr<CodecSession> session(new CodecSession);
     session->codec_ = codec;
-    session->setup_ = std::make_unique<CodecEncoderSetup>(codec);
+    session->setup_ = std::make_unique<CodecEncoderSetup>(codec, frameThreads);
     session->input_ = input;
     session->inputFormat_ = inputFormat;
     // The formats in turn: one an encoder refuses at this size (x264 takes no odd size
@@ -149,6 +149,11 @@ std::unique_ptr<CodecSession> CodecSession::Open(const AVCodec* codec, const Bit
         *error = "out of memory for " + what;
         return nullptr;
     }
+    // More frames than the encoder holds at once (FFV1 keeps its last as a reference;
+    // frame threads hold one per thread and one waiting), so one is always free.
+    const int inFlight = session->setup_->FramesInFlight();
+    session->frames_.assign(size_t(inFlight) + 2, nullptr);
+    session->pending_.assign(size_t(inFlight) + 2, 0);
     for (AVFrame*& frame : session->frames_) {
         frame = av_frame_alloc();
         if (!frame) {
@@ -199,8 +204,8 @@ CodecSession::~CodecSession()
     CodecLogCapture log;  // closing encoders report statistics: not wanted
     sws_freeContext(scaler_);
     av_packet_free(&packet_);
-    av_frame_free(&frames_[0]);
-    av_frame_free(&frames_[1]);
+    for (AVFrame*& frame : frames_)
+        av_frame_free(&frame);
     avcodec_free_context(&context_);
 }
 
@@ -253,22 +258,34 @@ bool CodecSession::Trial(std::string* error)
     return true;
 }
 
-bool CodecSession::Encode(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality,
-                          uint8_t* out, uint32_t capacity, uint32_t* outSize, bool* keyFrame, std::string* error)
+bool CodecSession::Fail(uint32_t frameNumber, const std::string& text, std::string* error)
+{
+    *error = std::string(codec_->name) + " frame " + std::to_string(frameNumber) + ": " + text;
+    return false;
+}
+
+bool CodecSession::Send(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality,
+                        std::string* error)
 {
     CodecLogCapture log;
     // Texts are made only when something fails: a frame that goes well allocates nothing.
-    const auto fail = [&](const std::string& text) {
-        *error = WithLog(std::string(codec_->name) + " frame " + std::to_string(frameNumber) + ": " + text, log);
-        return false;
-    };
-    if (!pixels || !out || stride == 0 || stride > size_t(INT32_MAX))
-        return fail("no pixels or no output buffer");
-    // An encoder may keep the last frame as a reference (FFV1 does): then the other
-    // of the two frames is free. Only if both are held does this make a new buffer.
+    const auto fail = [&](const std::string& text) { return Fail(frameNumber, WithLog(text, log), error); };
+    av_packet_unref(packet_);
+    if (!pixels || stride == 0 || stride > size_t(INT32_MAX))
+        return fail("no pixels");
+    if (draining_)
+        return fail("a frame after the end of the stream");
+    if (pendingCount_ == pending_.size())
+        return fail("the encoder holds more frames than it has threads");
+    // The encoder may keep frames (FFV1 its last as a reference, frame threads the ones
+    // they work on): the first free frame takes the picture. Only if every one is held
+    // does this make a new buffer.
     AVFrame* frame = frames_[0];
-    if (!av_frame_is_writable(frame) && av_frame_is_writable(frames_[1]))
-        frame = frames_[1];
+    for (AVFrame* candidate : frames_)
+        if (av_frame_is_writable(candidate)) {
+            frame = candidate;
+            break;
+        }
     int result = av_frame_make_writable(frame);
     if (result < 0)
         return fail(AvErrorText(result));
@@ -291,31 +308,76 @@ bool CodecSession::Encode(const uint8_t* pixels, size_t stride, uint32_t frameNu
     result = avcodec_send_frame(context_, frame);
     if (result < 0)
         return fail(AvErrorText(result));
-    result = avcodec_receive_packet(context_, packet_);
-    if (result == AVERROR(EAGAIN))
-        return fail("the encoder held the frame back instead of compressing it at once");
-    if (result < 0)
-        return fail(AvErrorText(result));
-    const int size = packet_->size;
-    const bool fits = size >= 0 && uint32_t(size) <= capacity;
-    if (fits) {
-        if (size > 0)
-            std::memcpy(out, packet_->data, size_t(size));
-        *outSize = uint32_t(size);
-        *keyFrame = (packet_->flags & AV_PKT_FLAG_KEY) != 0 || intraOnly_ || !started_;
-        started_ = true;
-    }
-    av_packet_unref(packet_);
-    if (!fits)
-        return fail("compressed frame of " + std::to_string(size) + " bytes exceeds the " +
-                    std::to_string(capacity) + "-byte buffer");
-    // Exactly one packet per frame: a second one would belong to no frame.
-    result = avcodec_receive_packet(context_, packet_);
-    if (result != AVERROR(EAGAIN)) {
-        av_packet_unref(packet_);
-        return fail(result >= 0 ? "the encoder gave more than one packet for a frame" : AvErrorText(result));
-    }
+    pending_[(pendingFirst_ + pendingCount_) % pending_.size()] = frameNumber;
+    ++pendingCount_;
     return true;
+}
+
+bool CodecSession::Receive(Packet* packet, std::string* error)
+{
+    CodecLogCapture log;
+    error->clear();
+    av_packet_unref(packet_);
+    const uint32_t frameNumber = pendingCount_ ? pending_[pendingFirst_] : uint32_t(nextPts_);
+    const int result = avcodec_receive_packet(context_, packet_);
+    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
+        return false;
+    if (result < 0)
+        return Fail(frameNumber, WithLog(AvErrorText(result), log), error);
+    // Exactly one packet per frame: one more would belong to no frame.
+    if (pendingCount_ == 0)
+        return Fail(frameNumber, "the encoder gave more than one packet for a frame", error);
+    pendingFirst_ = (pendingFirst_ + 1) % pending_.size();
+    --pendingCount_;
+    if (packet_->size < 0)
+        return Fail(frameNumber, "a packet of negative size", error);
+    packet->data = packet_->data;
+    packet->size = uint32_t(packet_->size);
+    packet->frameNumber = frameNumber;
+    packet->keyFrame = (packet_->flags & AV_PKT_FLAG_KEY) != 0 || intraOnly_ || !started_;
+    started_ = true;
+    return true;
+}
+
+bool CodecSession::Drain(std::string* error)
+{
+    av_packet_unref(packet_);
+    if (draining_)
+        return true;
+    draining_ = true;
+    const int result = avcodec_send_frame(context_, nullptr);
+    if (result < 0 && result != AVERROR_EOF)
+        return Fail(uint32_t(nextPts_), AvErrorText(result), error);
+    return true;
+}
+
+bool CodecSession::Encode(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality,
+                          uint8_t* out, uint32_t capacity, uint32_t* outSize, bool* keyFrame, std::string* error)
+{
+    if (!out)
+        return Fail(frameNumber, "no output buffer", error);
+    if (!Send(pixels, stride, frameNumber, quality, error))
+        return false;
+    Packet packet;
+    if (!Receive(&packet, error)) {
+        if (error->empty())
+            Fail(frameNumber, "the encoder held the frame back instead of compressing it at once", error);
+        return false;
+    }
+    if (packet.size > capacity)
+        return Fail(frameNumber,
+                    "compressed frame of " + std::to_string(packet.size) + " bytes exceeds the " +
+                        std::to_string(capacity) + "-byte buffer",
+                    error);
+    if (packet.size > 0)
+        std::memcpy(out, packet.data, packet.size);
+    *outSize = packet.size;
+    *keyFrame = packet.keyFrame;
+    // Exactly one packet per frame, at once.
+    Packet more;
+    if (Receive(&more, error))
+        return Fail(frameNumber, "the encoder gave more than one packet for a frame", error);
+    return error->empty();
 }
 
 }  // namespace platform

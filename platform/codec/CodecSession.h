@@ -1,12 +1,15 @@
 // One encoder opened for one uncompressed frame format, with everything compressing
 // a frame needs made up front: the pixel conversion, the frames it converts into and
-// the packet it receives. One frame in gives exactly one packet out, at once.
+// the packet it receives. One frame in gives exactly one packet out: at once, or,
+// for a session opened with frame threads, up to FramesInFlight() frames later, in
+// the order of the frames.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <libavutil/pixfmt.h>
@@ -28,8 +31,9 @@ public:
     // Opens the encoder for frames of that format and size (height may be negative,
     // for bottom-up frames; the pixels given to Encode are top-down either way).
     // Null on failure, *error says why.
+    // frameThreads: see CodecEncoderSetup.
     static std::unique_ptr<CodecSession> Open(const AVCodec* codec, const BitmapInfoHeader& input,
-                                              std::string* error);
+                                              std::string* error, bool frameThreads = false);
     ~CodecSession();
     CodecSession(const CodecSession&) = delete;
     CodecSession& operator=(const CodecSession&) = delete;
@@ -60,15 +64,39 @@ public:
     bool Encode(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality,
                 uint8_t* out, uint32_t capacity, uint32_t* outSize, bool* keyFrame, std::string* error);
 
+    // A compressed frame, in the encoder's own packet: data stays valid until the next
+    // Send, Receive or Drain.
+    struct Packet {
+        const uint8_t* data = nullptr;
+        uint32_t size = 0;
+        uint32_t frameNumber = 0;  // the frame it was sent as
+        bool keyFrame = false;
+    };
+    // Whether packets may come later than their frames (frame threads).
+    bool Delayed() const { return setup_->FrameThreaded(); }
+    // Hands one top-down frame to the encoder; the pixels are read before it returns.
+    // Without frame threads the packet is then ready at once.
+    bool Send(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality, std::string* error);
+    // The next packet ready: true with *packet; false with *error empty when there is
+    // none (yet), with *error set on failure.
+    bool Receive(Packet* packet, std::string* error);
+    // No frame comes any more: Receive gives the packets still held back, then none.
+    bool Drain(std::string* error);
+
 private:
     CodecSession() = default;
+    bool Fail(uint32_t frameNumber, const std::string& text, std::string* error);
 
     const AVCodec* codec_ = nullptr;
     std::unique_ptr<CodecEncoderSetup> setup_;
     AVCodecContext* context_ = nullptr;
     SwsContext* scaler_ = nullptr;
-    AVFrame* frames_[2] = {nullptr, nullptr};  // converted pictures, used in turn when held
+    std::vector<AVFrame*> frames_;  // converted pictures, used in turn while the encoder holds some
     AVPacket* packet_ = nullptr;
+    // Frame numbers sent whose packets have not come yet, oldest first (a ring).
+    std::vector<uint32_t> pending_;
+    size_t pendingFirst_ = 0, pendingCount_ = 0;
+    bool draining_ = false;
     BitmapInfoHeader input_{};
     AVPixelFormat inputFormat_ = AV_PIX_FMT_NONE;
     AVPixelFormat encoderFormat_ = AV_PIX_FMT_NONE;

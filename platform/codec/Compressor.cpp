@@ -77,7 +77,7 @@ bool Compressor::GetFormat(const BitmapInfoHeader& input, void* output, uint32_t
     return true;
 }
 
-bool Compressor::Begin(const BitmapInfoHeader& input, const void* output, uint32_t outputSize)
+bool Compressor::Begin(const BitmapInfoHeader& input, const void* output, uint32_t outputSize, bool frameThreads)
 {
     impl_->active.reset();
     if (!output || outputSize < sizeof(BitmapInfoHeader))
@@ -86,7 +86,7 @@ bool Compressor::Begin(const BitmapInfoHeader& input, const void* output, uint32
     std::memcpy(&out, output, sizeof out);
     // The queried session has compressed its trial frame: the stream gets a fresh one.
     std::string text;
-    std::unique_ptr<CodecSession> session = CodecSession::Open(impl_->entry->codec, input, &text);
+    std::unique_ptr<CodecSession> session = CodecSession::Open(impl_->entry->codec, input, &text, frameThreads);
     if (!session)
         return impl_->Fail(std::move(text));
     const uint32_t extraSize = session->ExtraDataSize();
@@ -120,6 +120,35 @@ bool Compressor::Compress(const uint8_t* pixels, size_t stride, uint32_t frameNu
         return impl_->Fail(std::move(text));
     *flags = key ? TAVREC_AVIIF_KEYFRAME : 0u;
     return true;
+}
+
+bool Compressor::Send(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality)
+{
+    if (!impl_->active)
+        return impl_->Fail("compressing before Begin");
+    return impl_->active->Send(pixels, stride, frameNumber, quality, &impl_->error);
+}
+
+bool Compressor::Receive(Packet* packet)
+{
+    impl_->error.clear();
+    if (!impl_->active)
+        return impl_->Fail("compressing before Begin");
+    CodecSession::Packet got;
+    if (!impl_->active->Receive(&got, &impl_->error))
+        return false;
+    packet->data = got.data;
+    packet->size = got.size;
+    packet->frameNumber = got.frameNumber;
+    packet->flags = got.keyFrame ? TAVREC_AVIIF_KEYFRAME : 0u;
+    return true;
+}
+
+bool Compressor::Drain()
+{
+    if (!impl_->active)
+        return impl_->Fail("compressing before Begin");
+    return impl_->active->Drain(&impl_->error);
 }
 
 void Compressor::End()

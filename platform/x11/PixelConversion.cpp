@@ -21,28 +21,9 @@ const xcb_visualtype_t* FindVisual(const xcb_screen_t* screen, xcb_visualid_t id
     return nullptr;
 }
 
-// The two row conversions on the hot path are written with SSE2 (part of every x86-64
-// processor): the compiler does not vectorise them at -O2, and scalar code costs
+// The row conversion on the hot path is written with SSE2 (part of every x86-64
+// processor): the compiler does not vectorise it at -O2, and scalar code costs
 // twice a memcpy on a full-HD frame.
-void ClearPadRow(const uint8_t* src, uint8_t* dst, int count)
-{
-    int i = 0;
-#if defined(__SSE2__)
-    const __m128i keep = _mm_set1_epi32(0x00ffffff);
-    for (; i + 8 <= count; i += 8) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i + 16));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i), _mm_and_si128(a, keep));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i + 16), _mm_and_si128(b, keep));
-    }
-#endif
-    for (; i < count; ++i) {
-        uint32_t v;
-        std::memcpy(&v, src + 4 * i, 4);
-        v &= 0x00ffffffu;
-        std::memcpy(dst + 4 * i, &v, 4);
-    }
-}
 
 // 5-6-5 to 5-5-5: red moves down one bit, green drops its lowest bit, blue stays.
 void Rgb565To555Row(const uint8_t* src, uint8_t* dst, int count)
@@ -103,7 +84,9 @@ bool PixelConversion::Choose(const xcb_screen_t* screen, int bitsPerPixel, std::
     case 32:
         if (!trueColor)
             break;
-        kind_ = bgr888 ? Kind::ClearPad32 : Kind::Masks32;
+        // B, G, R and a fourth byte the frame's user decides about (libswscale reads
+        // such pixels as BGR0 and ignores it; an uncompressed frame sets it opaque).
+        kind_ = bgr888 ? Kind::Copy : Kind::Masks32;
         return true;
     default:
         break;
@@ -118,9 +101,6 @@ void PixelConversion::ConvertRow(const uint8_t* src, uint8_t* dst, int count) co
     switch (kind_) {
     case Kind::Copy:
         std::memcpy(dst, src, static_cast<size_t>(count) * bytesPerPixel_);
-        break;
-    case Kind::ClearPad32:
-        ClearPadRow(src, dst, count);
         break;
     case Kind::Rgb565To555:
         Rgb565To555Row(src, dst, count);

@@ -1,6 +1,7 @@
 // How the server's pixels become a frame's: chosen once from the root's visual and
-// bits per pixel, then applied row by row. Frame layouts: 32 bpp B, G, R, 0 bytes;
-// 16 bpp RGB 5-5-5; 24 bpp B, G, R; 8 bpp the screen's indices.
+// bits per pixel, then applied row by row. Frame layouts: 32 bpp B, G, R, x bytes;
+// 16 bpp RGB 5-5-5; 24 bpp B, G, R; 8 bpp the screen's indices. The fourth byte of
+// 32 bpp pixels is what the server gives.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -24,8 +25,7 @@ public:
 
 private:
     enum class Kind {
-        Copy,         // already in the frame's layout (8 bpp indices, 16 bpp 5-5-5, 24 bpp B,G,R)
-        ClearPad32,   // 32 bpp B,G,R,x: copy with the x byte forced to 0
+        Copy,         // already in the frame's layout (8 bpp indices, 16 bpp 5-5-5, 24 bpp B,G,R, 32 bpp B,G,R,x)
         Rgb565To555,  // 16 bpp 5-6-5 screens
         Masks32,      // 32 bpp with other channel masks (depth 30): scaled to 8 bits a channel
         Masks16,      // 16 bpp with other channel masks: scaled to 5 bits a channel

@@ -46,8 +46,10 @@ struct ScreenGrabber::Impl {
     ScreenClip clip;
     PixelConversion conversion;
     bool useShm = false;
+    int frames = 1;
+    size_t frameBytes = 0;  // distance of one frame buffer to the next
     ShmSegment segment;
-    std::vector<uint8_t> ownFrame;  // FrameBuffer() without MIT-SHM
+    std::vector<uint8_t> ownFrames;  // the frame buffers without MIT-SHM
     std::string lastError;
     // The screen's size at the last whole grab: GrabParts grabs whole when it differs.
     int grabbedWidth = -1, grabbedHeight = -1;
@@ -70,8 +72,6 @@ struct ScreenGrabber::Impl {
         return (bits + scanlinePad - 1) / scanlinePad * scanlinePad / 8;
     }
 
-    bool Fetch(int x, int y, int w, int h, const uint8_t** data, XcbPtr<xcb_get_image_reply_t>* plain,
-               bool* badMatch);
     // Reads the reply of requests[index] and puts its pixels into dst; *badMatch
     // when the rectangle was not on the screen (any more).
     bool FinishPart(size_t index, int x, int y, uint8_t* dst, size_t dstStride, bool* badMatch);
@@ -81,6 +81,19 @@ struct ScreenGrabber::Impl {
             xcb_discard_reply(conn, requests[i].sequence);
         requests.clear();
     }
+
+    // The frame buffer dst is, or -1.
+    int FrameIndexOf(const uint8_t* dst) const
+    {
+        const uint8_t* base = useShm ? segment.Data() : ownFrames.data();
+        if (!base || dst < base || dst >= base + frameBytes * frames)
+            return -1;
+        const size_t offset = static_cast<size_t>(dst - base);
+        return offset % frameBytes == 0 ? static_cast<int>(offset / frameBytes) : -1;
+    }
+
+    bool Fetch(int x, int y, int w, int h, size_t offset, const uint8_t** data,
+               XcbPtr<xcb_get_image_reply_t>* plain, bool* badMatch);
 };
 
 bool ScreenGrabber::Impl::FinishPart(size_t index, int x, int y, uint8_t* dst, size_t dstStride, bool* badMatch)
@@ -124,15 +137,16 @@ bool ScreenGrabber::Impl::FinishPart(size_t index, int x, int y, uint8_t* dst, s
 }
 
 // Puts the pixels of the area into *data (rows SourceStride(w) apart): the shared
-// segment, or the plain reply kept alive in *plain.
-bool ScreenGrabber::Impl::Fetch(int x, int y, int w, int h, const uint8_t** data,
+// segment at offset, or the plain reply kept alive in *plain.
+bool ScreenGrabber::Impl::Fetch(int x, int y, int w, int h, size_t offset, const uint8_t** data,
                                 XcbPtr<xcb_get_image_reply_t>* plain, bool* badMatch)
 {
     xcb_generic_error_t* e = nullptr;
     const size_t needed = SourceStride(w) * h;
     if (useShm) {
         const xcb_shm_get_image_cookie_t cookie =
-            xcb_shm_get_image(conn, root, x, y, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment.Id(), 0);
+            xcb_shm_get_image(conn, root, x, y, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment.Id(),
+                              static_cast<uint32_t>(offset));
         XcbPtr<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(conn, cookie, &e));
         if (e) {
             *badMatch = e->error_code == XCB_MATCH;
@@ -149,7 +163,7 @@ bool ScreenGrabber::Impl::Fetch(int x, int y, int w, int h, const uint8_t** data
                         std::to_string(needed);
             return false;
         }
-        *data = segment.Data();
+        *data = segment.Data() + offset;
         return true;
     }
     const xcb_get_image_cookie_t cookie = xcb_get_image(conn, XCB_IMAGE_FORMAT_Z_PIXMAP, root, x, y, w, h, ~0u);
@@ -173,12 +187,17 @@ bool ScreenGrabber::Impl::Fetch(int x, int y, int w, int h, const uint8_t** data
     return true;
 }
 
-std::unique_ptr<ScreenGrabber> ScreenGrabber::Create(XDisplay& display, int width, int height, std::string* error)
+std::unique_ptr<ScreenGrabber> ScreenGrabber::Create(XDisplay& display, int width, int height, std::string* error,
+                                                     int frames)
 {
     std::string ignored;
     std::string& err = error ? *error : ignored;
     if (width <= 0 || height <= 0 || width > 32767 || height > 32767) {
         err = "invalid frame size " + std::to_string(width) + " x " + std::to_string(height);
+        return nullptr;
+    }
+    if (frames < 1 || frames > 16) {
+        err = "invalid number of frame buffers " + std::to_string(frames);
         return nullptr;
     }
     auto impl = std::make_unique<Impl>(display);
@@ -204,6 +223,13 @@ std::unique_ptr<ScreenGrabber> ScreenGrabber::Create(XDisplay& display, int widt
         return nullptr;
     if (!impl->clip.Start(&err))
         return nullptr;
+    // Frame buffers start on cache lines; ShmGetImage takes a 32-bit offset.
+    impl->frames = frames;
+    impl->frameBytes = (impl->SourceStride(width) * height + 63) / 64 * 64;
+    if (impl->frameBytes * frames > 0xFFFFFFFFull) {
+        err = "frame buffers too large for one shared segment";
+        return nullptr;
+    }
 
     if (!ShmDisabledByEnvironment()) {
         const xcb_query_extension_reply_t* shm = xcb_get_extension_data(impl->conn, &xcb_shm_id);
@@ -213,7 +239,7 @@ std::unique_ptr<ScreenGrabber> ScreenGrabber::Create(XDisplay& display, int widt
                      "ShmQueryVersion", &shmError)) {
             // A server on another machine (or in another IPC namespace) refuses the
             // attach; plain GetImage still works there.
-            impl->useShm = impl->segment.Create(impl->conn, impl->SourceStride(width) * height, &shmError);
+            impl->useShm = impl->segment.Create(impl->conn, impl->frameBytes * frames, &shmError);
         }
     }
     return std::unique_ptr<ScreenGrabber>(new ScreenGrabber(std::move(impl)));
@@ -225,13 +251,17 @@ ScreenGrabber::~ScreenGrabber() = default;
 bool ScreenGrabber::UsesShm() const { return impl_->useShm; }
 size_t ScreenGrabber::FrameStride() const { return impl_->SourceStride(impl_->width); }
 
-uint8_t* ScreenGrabber::FrameBuffer()
+int ScreenGrabber::Frames() const { return impl_->frames; }
+
+uint8_t* ScreenGrabber::FrameBuffer(int index)
 {
+    if (index < 0 || index >= impl_->frames)
+        return nullptr;
     if (impl_->useShm)
-        return impl_->segment.Data();
-    if (impl_->ownFrame.empty())
-        impl_->ownFrame.resize(FrameStride() * impl_->height);
-    return impl_->ownFrame.data();
+        return impl_->segment.Data() + impl_->frameBytes * index;
+    if (impl_->ownFrames.empty())
+        impl_->ownFrames.resize(impl_->frameBytes * impl_->frames);
+    return impl_->ownFrames.data() + impl_->frameBytes * index;
 }
 int ScreenGrabber::BitsPerPixel() const { return impl_->bitsPerPixel; }
 const std::string& ScreenGrabber::LastError() const { return impl_->lastError; }
@@ -240,6 +270,14 @@ bool ScreenGrabber::Grab(int x, int y, uint8_t* dst, size_t dstStride)
 {
     Impl& s = *impl_;
     const size_t rowBytes = static_cast<size_t>(s.width) * s.bytesPerPixel;
+    // The server writes straight into a frame buffer of the segment; any other dst gets
+    // the pixels by way of the only one there is.
+    const int frameIndex = s.FrameIndexOf(dst);
+    if (s.useShm && frameIndex < 0 && s.frames > 1) {
+        s.lastError = "grab into a buffer outside the shared segment";
+        return false;
+    }
+    const size_t offset = frameIndex < 0 ? 0 : s.frameBytes * frameIndex;
     // A screen that grew is grabbed whole again.
     s.clip.Follow();
     for (int attempt = 0;; ++attempt) {
@@ -257,7 +295,7 @@ bool ScreenGrabber::Grab(int x, int y, uint8_t* dst, size_t dstStride)
         const uint8_t* data = nullptr;
         XcbPtr<xcb_get_image_reply_t> plain;
         bool badMatch = false;
-        if (!s.Fetch(part.left, part.top, w, h, &data, &plain, &badMatch)) {
+        if (!s.Fetch(part.left, part.top, w, h, offset, &data, &plain, &badMatch)) {
             // BadMatch means the area left the screen: its size changed since the last look.
             if (badMatch && attempt == 0 && s.clip.Refresh(&s.lastError))
                 continue;

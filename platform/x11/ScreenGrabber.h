@@ -1,5 +1,6 @@
 // Copies an area of the screen into a frame buffer: MIT-SHM GetImage of the root into
-// one shared segment made at creation, plain GetImage when the server has no MIT-SHM.
+// frame buffers of one shared segment made at creation, plain GetImage when the server
+// has no MIT-SHM.
 // Frames are always width x height; the part of the area outside the screen is black.
 // TAVREC_NO_SHM=1 in the environment (read at Create) forces plain GetImage, as does a
 // server that refuses the segment (one on another machine).
@@ -21,9 +22,10 @@ struct FrameRect {
 
 class ScreenGrabber {
 public:
-    // Frames of width x height at the root's bits per pixel. Null on failure.
+    // Frames of width x height at the root's bits per pixel, with `frames` frame
+    // buffers of its own (FrameBuffer). Null on failure.
     static std::unique_ptr<ScreenGrabber> Create(XDisplay& display, int width, int height,
-                                                 std::string* error = nullptr);
+                                                 std::string* error = nullptr, int frames = 1);
     ~ScreenGrabber();
     ScreenGrabber(const ScreenGrabber&) = delete;
     ScreenGrabber& operator=(const ScreenGrabber&) = delete;
@@ -32,7 +34,10 @@ public:
     // rows top-down, dstStride bytes apart, pixels in the frame's layout (32 bpp:
     // B, G, R, 0 bytes; 16 bpp: RGB 5-5-5, as a 16-bit uncompressed AVI frame stores
     // it, converted from 5-6-5 screens; 8 bpp: the screen's indices). The fourth byte of
-    // 32 bpp pixels is forced to 0: translucent windows leave their alpha there.
+    // 32 bpp pixels is left as the server gives it (translucent windows leave their
+    // alpha there): whoever stores the frame decides what it holds.
+    // With more than one frame buffer and MIT-SHM, dst must be one of FrameBuffer(i):
+    // the segment holds nothing else to receive the pixels in.
     bool Grab(int x, int y, uint8_t* dst, size_t dstStride);
 
     // Copies only the given rectangles of the area at (x, y) into dst, which holds an
@@ -45,12 +50,13 @@ public:
     bool GrabParts(int x, int y, const FrameRect* rects, size_t count, uint8_t* dst, size_t dstStride);
 
     // A frame buffer of FrameStride() * height bytes owned by the grabber (inside the
-    // shared segment with MIT-SHM). Grab with dst = FrameBuffer() and dstStride =
-    // FrameStride() lets the server write the pixels into it directly, which saves the
-    // copy out of the segment. Rows are padded as the server pads them: to 4 bytes on
-    // every usual server, as in a DIB.
-    uint8_t* FrameBuffer();
+    // shared segment with MIT-SHM), index 0 to Frames() - 1. Grab with dst =
+    // FrameBuffer(i) and dstStride = FrameStride() lets the server write the pixels into
+    // it directly, which saves the copy out of the segment. Rows are padded as the
+    // server pads them: to 4 bytes on every usual server, as in a DIB.
+    uint8_t* FrameBuffer(int index = 0);
     size_t FrameStride() const;
+    int Frames() const;
 
     bool UsesShm() const;
     int BitsPerPixel() const;

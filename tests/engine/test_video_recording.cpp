@@ -538,6 +538,107 @@ TEST_F(VideoRecording, KeptFramesRepeatThePictureWithWhatTheHookDrawsAndNoCursor
     EXPECT_EQ(traces, 0);
 }
 
+// Stamps its call count into a 6 x 6 square at (100, 60) and takes three intervals at
+// 5 fps over its fourth call.
+struct StampingHook {
+    std::atomic<int> calls{0};
+    static void Call(void* object, FrameSurface* frame, int32_t, int32_t, bool*)
+    {
+        auto* self = static_cast<StampingHook*>(object);
+        const int call = self->calls++;
+        for (int y = 60; y < 66; ++y)
+            for (int x = 100; x < 106; ++x) {
+                uint8_t* p = frame->Pixels + static_cast<size_t>(y) * frame->Stride + x * 4;
+                p[0] = static_cast<uint8_t>(call * 10);
+                p[1] = 0x33;
+                p[2] = 0x44;
+            }
+        if (call == 3)
+            std::this_thread::sleep_for(600ms);
+    }
+};
+
+// Ut Video compresses frames on several threads and gives the packets back late: each
+// must still land at its own slot, and the ones held at the stop must be in the file.
+TEST_F(VideoRecording, FrameThreadedEncoderStoresEveryFrameAtItsSlotAndTheLastOnesAfterTheStop)
+{
+    const std::string file = File("threads.avi");
+    StampingHook hook;
+    {
+        Recording recording(window_->Id(), file, 5, u"Ut Video");
+        recording.SetHook(&StampingHook::Call, &hook);
+        std::string error;
+        ASSERT_TRUE(recording.Begin(&error)) << error;
+        std::this_thread::sleep_for(2500ms);
+        ASSERT_TRUE(recording.Stop()) << testkit::LastErrorText();
+    }
+    testsupport::RiffReader reader;
+    ASSERT_TRUE(reader.Open(file)) << reader.LastError();
+    std::vector<int64_t> sizes;
+    for (const auto& chunk : reader.ChunksOf(0))
+        sizes.push_back(chunk.size);
+    ASSERT_GE(sizes.size(), 8u);
+    // Slots 0 to 3, the slow one's two intervals empty, then every slot to the stop.
+    EXPECT_EQ(sizes[4], 0);
+    EXPECT_EQ(sizes[5], 0);
+    EXPECT_EQ(std::count(sizes.begin(), sizes.end(), 0), 2);
+    EXPECT_GT(sizes.back(), 0) << "the last frame built is the stream's last position";
+    // Every frame built is in the file, in its order, with its own picture.
+    const auto frames = testkit::DecodeVideo(file, "bgr0", kWidth, kHeight, 4);
+    ASSERT_EQ(frames.size(), static_cast<size_t>(hook.calls.load()));
+    for (size_t i = 0; i < frames.size(); ++i)
+        EXPECT_EQ(PixelAt(frames[i], kWidth, 102, 62), 0x443300u | static_cast<uint32_t>(i * 10 & 0xFF)) << i;
+    std::vector<double> times;
+    for (const auto& packet : testkit::ProbePackets(file, 0))
+        if (packet.size > 0)
+            times.push_back(packet.pts);
+    ASSERT_GE(times.size(), 5u);
+    EXPECT_NEAR(times[3], 3.0 / 5, 1e-6);
+    EXPECT_NEAR(times[4], 6.0 / 5, 1e-6);
+}
+
+// An encoder slower than the frame interval (x264 on the whole screen at 60 fps) does
+// not hold the slot clock: the slots it cannot take stay empty positions, the stream
+// lasts the recorded time, and the frames queued at the stop are written.
+TEST_F(VideoRecording, ASlowEncoderLeavesEmptyPositionsWhileTheStreamKeepsRealTime)
+{
+    const std::string file = File("slow-encoder.avi");
+    std::chrono::duration<double> wall{};
+    {
+        Painter painter(*window_, 20ms);
+        Recording recording(0, file, 60, u"libx264 H.264 / AVC / MPEG-4 AVC / MPEG-4 part 10");
+        if (!recording.Initialize())
+            GTEST_SKIP() << "no x264 here: " << testkit::LastErrorText();
+        const auto t0 = std::chrono::steady_clock::now();
+        recording.Start();
+        std::this_thread::sleep_for(3s);
+        ASSERT_TRUE(recording.Stop()) << testkit::LastErrorText();
+        wall = std::chrono::steady_clock::now() - t0;
+    }
+    testsupport::RiffReader reader;
+    ASSERT_TRUE(reader.Open(file)) << reader.LastError();
+    const auto chunks = reader.ChunksOf(0);
+    size_t stored = 0;
+    for (const auto& chunk : chunks)
+        stored += chunk.size > 0;
+    // Slot 0 at once and one slot every 1/60 s until the stop, but for slots at the end
+    // that found no free buffer (the stream ends with its last stored frame).
+    const double slots = wall.count() * 60 + 1;
+    EXPECT_LE(static_cast<double>(chunks.size()), slots + 1.5);
+    EXPECT_GE(static_cast<double>(chunks.size()), slots - 15);
+    EXPECT_GT(stored, 10u);
+    EXPECT_GT(chunks.back().size, 0) << "the stream ends with a stored frame";
+    std::printf("%zu of %zu positions stored\n", stored, chunks.size());
+    EXPECT_EQ(reader.Streams()[0].header.length, chunks.size());
+    EXPECT_NEAR(testkit::ProbeDuration(file), static_cast<double>(chunks.size()) / 60, 0.05);
+    // ffmpeg decodes every stored frame without complaint.
+    int exitCode = -1;
+    std::string errors;
+    testkit::RunCapture({"ffmpeg", "-v", "error", "-nostdin", "-i", file, "-f", "null", "-"}, &exitCode, &errors);
+    EXPECT_EQ(exitCode, 0) << errors;
+    EXPECT_EQ(errors, "");
+}
+
 TEST_F(VideoRecording, SlotsKeepRealTime)
 {
     // At 30 fps a frame interval rounded down to 33 ms would make 303 slots in 10 s.

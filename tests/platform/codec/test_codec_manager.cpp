@@ -580,6 +580,79 @@ TEST_F(CodecManagerTest, EveryEncoderRoundTripsThroughAnAviFileRightSideUp)
     std::printf("exact: %s\napproximate: %s\n", exact.c_str(), approximate.c_str());
 }
 
+// Begun with frame threads, the encoders that have them give their packets late but in
+// order, each named by its frame, the ones still held after Drain; every encoder else
+// still gives each packet at once. The packets, stored at their frames' positions, decode
+// to the pictures sent.
+TEST_F(CodecManagerTest, FrameThreadedEncodersGiveEveryPacketInOrderByDrain)
+{
+    const std::vector<uint32_t> slots = {0, 1, 3, 4, 5, 8, 9, 10};  // slots 2, 6 and 7 dropped
+    for (const char* name : {"utvideo", "huffyuv", "ffvhuff", "mpeg4"}) {
+        SCOPED_TRACE(name);
+        CodecInfo info;
+        bool found = false;
+        for (const CodecInfo& candidate : Enumerate(0))
+            if (candidate.encoderName == name) {
+                info = candidate;
+                found = true;
+            }
+        if (!found)
+            continue;
+        const BitmapInfoHeader input = SizeItTakes(info);
+        std::unique_ptr<Compressor> c = CodecManager::Open(info);
+        ASSERT_TRUE(c && c->CanCompress(input));
+        Compressed out;
+        out.handler = c->GetInfo().fccHandler;
+        out.format.resize(c->GetFormatSize(input));
+        ASSERT_TRUE(c->GetFormat(input, out.format.data(), uint32_t(out.format.size())));
+        ASSERT_TRUE(c->Begin(input, out.format.data(), uint32_t(out.format.size()), true)) << c->LastError();
+        std::vector<Picture> pictures;
+        std::vector<uint32_t> numbers;
+        size_t late = 0;  // sends not answered at once
+        const auto take = [&] {
+            Compressor::Packet packet;
+            while (c->Receive(&packet)) {
+                numbers.push_back(packet.frameNumber);
+                out.packets.emplace_back(packet.data, packet.data + packet.size);
+                out.flags.push_back(packet.flags);
+            }
+            EXPECT_EQ(c->LastError(), "");
+        };
+        for (size_t i = 0; i < slots.size(); ++i) {
+            pictures.push_back(MovingPattern(input.biWidth, input.biHeight, int(i)));
+            ASSERT_TRUE(c->Send(pictures.back().pixels.data(), pictures.back().stride, slots[i], c->DefaultQuality()))
+                << c->LastError();
+            const size_t before = numbers.size();
+            take();
+            late += numbers.size() == before;
+            if (std::string(name) == "mpeg4") {
+                EXPECT_EQ(numbers.size(), before + 1) << "an encoder without frame threads answers at once";
+            }
+        }
+        ASSERT_TRUE(c->Drain()) << c->LastError();
+        take();
+        c->End();
+        std::printf("%s: %zu of %zu frames answered late\n", name, late, slots.size());
+        ASSERT_EQ(numbers, slots);
+        EXPECT_EQ(out.flags[0], TAVREC_AVIIF_KEYFRAME);
+
+        const std::string path = dir_.File(std::string(name) + "-threads.avi");
+        std::string error;
+        ASSERT_TRUE(WriteAvi(path, input, out, &error)) << error;
+        const Decoded d = Decode(path, "bgr0", 4);
+        EXPECT_EQ(d.error, "");
+        ASSERT_EQ(d.frames.size(), slots.size());
+        for (size_t n = 0; n < slots.size(); ++n) {
+            const double e = MeanError(d.frames[n], Tight(pictures[n], 4));
+            if (KeepsRgbExactly(d)) {
+                EXPECT_EQ(e, 0.0) << "frame " << n;
+            } else {
+                EXPECT_LT(e, 16.0) << "frame " << n;
+            }
+        }
+    }
+}
+
 // 24-bit and RGB555 frames through every encoder that keeps RGB exactly: ffmpeg's
 // decoding equals the input (for RGB555: in the five bits each component has; the
 // decoding is read as bgr0, since ffmpeg dithers when it makes RGB555 itself).

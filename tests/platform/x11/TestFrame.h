@@ -25,6 +25,9 @@ struct Frame {
         std::memcpy(&v, data.data() + y * stride + x * bytes, bytes);
         return v;
     }
+    // The pixel without the fourth byte of 32-bit pixels, which a grab leaves as the
+    // server gives it.
+    uint32_t Colour(int x, int y) const { return bytes == 4 ? At(x, y) & 0xFFFFFF : At(x, y); }
     void Set(int x, int y, uint32_t v) { std::memcpy(data.data() + y * stride + x * bytes, &v, bytes); }
     uint8_t* Pixels() { return data.data(); }
 };
