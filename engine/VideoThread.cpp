@@ -16,6 +16,7 @@
 #include "engine/CaptureThreads.h"
 #include "engine/ContextAccess.h"
 #include "engine/LastError.h"
+#include "engine/PortalCapture.h"
 #include "engine/StreamSetup.h"
 #include "platform/x11/CursorImage.h"
 #include "platform/x11/ScreenGrabber.h"
@@ -130,6 +131,11 @@ private:
     // request came (Due), or ReserveEvent was set or a wait failed (End).
     Wake WaitForSlot(uint32_t wait);
     bool BuildFrame(uint32_t slot);
+    bool SetUpX11();
+    bool SetUpPortal();
+    // Brings the frame up to date from the screen source.
+    bool Grab();
+    const std::string& GrabError() const { return portal_ ? portal_->LastError() : grabber_->LastError(); }
     void ReportScreenError(const char* text, const std::string& reason);
     bool WriteFrame(uint32_t slot);
 
@@ -143,6 +149,9 @@ private:
     std::unique_ptr<platform::ScreenGrabber> grabber_;
     std::unique_ptr<platform::CursorReader> cursorReader_;
     std::unique_ptr<platform::ScreenPalette> palette_;  // 8-bit screens only
+    // The desktop portal's screen cast, when it is the source instead of the X11 grab
+    // (then there is no display_, grabber_ or cursorReader_).
+    std::unique_ptr<platform::PortalScreenSource> portal_;
     platform::CursorImage cursor_;
     CursorPatch cursorPatch_;
 
@@ -166,7 +175,10 @@ bool VideoCapture::SetUp()
     // The frame format is read once: the stream is described by it and every frame is
     // built in it, so a window or screen that changes size meanwhile cannot give a
     // header of one size over frames of another.
-    if (GetBitmapInformation(options_->CaptureWindow, &format_) != 1) {
+    portal_ = TakePortalSource(context_);
+    if (portal_)
+        format_ = PortalFrameFormat(*portal_);
+    if (portal_ ? !format_ : GetBitmapInformation(options_->CaptureWindow, &format_) != 1) {
         ReportCaptureError(notify_, "Failed to get bitmap information");
         return false;
     }
@@ -175,6 +187,29 @@ bool VideoCapture::SetUp()
     if (!CreateVideoStream(options_, AviFileOf(context_), format_, &stream_, &compressor_, &outputFormat_))
         return false;
 
+    if (portal_ ? !SetUpPortal() : !SetUpX11())
+        return false;
+
+    if (compressor_) {
+        g_defaultQuality.store(compressor_->DefaultQuality());
+        quality_ = g_defaultQuality.load();
+        BitmapInfoHeader output;
+        std::memcpy(&output, outputFormat_.data(), sizeof output);  // the stream set-up checked its size
+        compressed_.resize(output.biSizeImage);
+        if (!compressor_->Begin(*format_, outputFormat_.data(), static_cast<uint32_t>(outputFormat_.size()))) {
+            ReportCaptureError(notify_, "VCM begin error");
+            return false;
+        }
+        begun_ = true;
+    } else {
+        bottomUp_.resize(format_->biSizeImage);
+    }
+    StoreState(context_, StateVideoReady);
+    return true;
+}
+
+bool VideoCapture::SetUpX11()
+{
     std::string error;
     display_ = platform::XDisplay::Open(&error);
     if (!display_) {
@@ -204,23 +239,27 @@ bool VideoCapture::SetUp()
     cursorReader_ = std::make_unique<platform::CursorReader>(*display_);
     if (frame_.BitsPerPixel == 8)
         palette_ = platform::ScreenPalette::Read(*display_);  // without it no cursor is drawn
-
-    if (compressor_) {
-        g_defaultQuality.store(compressor_->DefaultQuality());
-        quality_ = g_defaultQuality.load();
-        BitmapInfoHeader output;
-        std::memcpy(&output, outputFormat_.data(), sizeof output);  // the stream set-up checked its size
-        compressed_.resize(output.biSizeImage);
-        if (!compressor_->Begin(*format_, outputFormat_.data(), static_cast<uint32_t>(outputFormat_.size()))) {
-            ReportCaptureError(notify_, "VCM begin error");
-            return false;
-        }
-        begun_ = true;
-    } else {
-        bottomUp_.resize(format_->biSizeImage);
-    }
-    StoreState(context_, StateVideoReady);
     return true;
+}
+
+bool VideoCapture::SetUpPortal()
+{
+    // The source's frame buffer holds the frame, of the size the stream had when the
+    // file was described; the cursor is in the stream's pictures when it is at all.
+    frame_.Width = format_->biWidth;
+    frame_.Height = format_->biHeight;
+    frame_.BitsPerPixel = format_->biBitCount;
+    rowBytes_ = format_->biSizeImage / static_cast<uint32_t>(format_->biHeight);
+    frame_.Pixels = portal_->FrameBuffer();
+    frame_.Stride = static_cast<int32_t>(portal_->FrameStride());
+    return true;
+}
+
+bool VideoCapture::Grab()
+{
+    if (portal_)
+        return portal_->Grab(frame_.Pixels, frame_.Stride);
+    return grabber_->Grab(rect_.left, rect_.top, frame_.Pixels, frame_.Stride);
 }
 
 bool VideoCapture::WriteFrame(uint32_t slot)
@@ -266,8 +305,8 @@ bool VideoCapture::BuildFrame(uint32_t slot)
 {
     // A grab fails when the X connection is gone (the server ended or dropped us):
     // the recording ends there rather than repeating the last picture.
-    if (refreshFrame_ && !grabber_->Grab(rect_.left, rect_.top, frame_.Pixels, frame_.Stride)) {
-        ReportScreenError("Failed to grab the screen", grabber_->LastError());
+    if (refreshFrame_ && !Grab()) {
+        ReportScreenError("Failed to grab the screen", GrabError());
         return false;
     }
     if (context_->OnFrame.Code) {
@@ -277,7 +316,7 @@ bool VideoCapture::BuildFrame(uint32_t slot)
         context_->OnFrame.Code(context_->OnFrame.Object, &frame, frame_.Width, frame_.Height, &refreshFrame_);
     }
 
-    const bool haveCursor = cursorReader_->Read(&cursor_);
+    const bool haveCursor = cursorReader_ && cursorReader_->Read(&cursor_);
     if (haveCursor) {
         const int x = cursor_.x - rect_.left - cursor_.xhot;
         const int y = cursor_.y - rect_.top - cursor_.yhot;
@@ -360,7 +399,7 @@ uint32_t VideoCapture::Run()
             return 0;
 
         RectL rect;
-        if (display_->GetWindowRect(window_, &rect))
+        if (display_ && display_->GetWindowRect(window_, &rect))
             rect_ = rect;
 
         // The slot is derived from the exact elapsed time (not from an interval rounded
