@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -189,7 +190,15 @@ bool PortalScreenCast::Impl::Connect(std::string* error)
 {
     dbus_threads_init_default();
     Error e;
-    bus.reset(dbus_bus_get_private(DBUS_BUS_SESSION, &e));
+    // The address is read each time (libdbus would keep the first one it saw).
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address && *address) {
+        bus.reset(dbus_connection_open_private(address, &e));
+        if (bus && !dbus_bus_register(bus.get(), &e))
+            bus.reset();
+    } else {
+        bus.reset(dbus_bus_get_private(DBUS_BUS_SESSION, &e));
+    }
     if (!bus) {
         *error = "cannot connect to the session bus (" + e.Text() + ")";
         return false;
