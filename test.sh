@@ -14,7 +14,13 @@ cmake --build build -j "$jobs"
 
 echo "== test.sh: running the tests in a headless desktop session"
 rc=0
-tests/desktop-session.sh ctest --test-dir build --output-on-failure "$@" || rc=$?
+tests/desktop-session.sh ctest --test-dir build --output-on-failure -LE wayland "$@" || rc=$?
+
+# The screen on Wayland (the desktop portal's screen cast) in a headless Wayland
+# session of its own.
+echo "== test.sh: running the Wayland tests in a headless Wayland session"
+TAVREC_SCREENCOPY_SHIM="$PWD/build/lib/tavrec-screencopy-shim.so" \
+  tests/wayland-session.sh ctest --test-dir build --output-on-failure -L wayland "$@" || rc=$?
 
 # The capture library's tests once more under ThreadSanitizer and under
 # AddressSanitizer: the engine is where threads meet and buffers are filled, so

@@ -8,6 +8,7 @@
 #include "engine/LastError.h"
 #include "engine/OptionText.h"
 #include "engine/PendingStart.h"
+#include "engine/PortalCapture.h"
 #include "platform/sync/TickCount.h"
 
 namespace korvid {
@@ -98,6 +99,8 @@ uint32_t ControlThreadMain(void* argument)
     if (context->AviFile) {
         // Not a file this thread opened: it is left alone, not released.
         ReportCaptureError(0, "Failed to create video file, file might not be closed");
+    } else if (!PrepareScreenSource(context)) {
+        // The portal's screen cast did not start (reported): no file is made.
     } else if (auto file = platform::AviFile::Create(name)) {
         context->AviFile = file.release();
         ownsFile = true;
@@ -131,6 +134,7 @@ uint32_t ControlThreadMain(void* argument)
 
     // Every started thread has ended here: the handles, events and file can go.
     started.clear();
+    DiscardPortalSource(context);
     delete RunEvent(context);
     delete StopEvent(context);
     delete ReserveEvent(context);

@@ -23,6 +23,7 @@
 #include "engine/FrameQueue.h"
 #include "engine/FrameWriter.h"
 #include "engine/LastError.h"
+#include "engine/PortalCapture.h"
 #include "engine/StreamSetup.h"
 #include "platform/x11/CursorImage.h"
 #include "platform/x11/ScreenGrabber.h"
@@ -141,9 +142,15 @@ private:
     // Waits until `wait` milliseconds have passed, a pause was asked for or the stop
     // request came (Due), or ReserveEvent was set or a wait failed (End).
     Wake WaitForSlot(uint32_t wait);
+    bool SetUpX11();
+    bool SetUpPortal();
     // mustBuild: wait for a free buffer rather than leave the slot empty (the last slot).
     bool BuildFrame(uint32_t slot, bool mustBuild = false);
     FrameSurface SurfaceOf(int buffer) const;
+    // Brings the frame in `frame` up to date from the screen source: whole, or only the
+    // parts Speedup Mode found changed.
+    bool Grab(FrameChanges::Step step, const FrameSurface& frame);
+    const std::string& GrabError() const { return portal_ ? portal_->LastError() : grabber_->LastError(); }
     void ReportScreenError(const char* text, const std::string& reason);
 
     CaptureContext* context_;
@@ -156,12 +163,17 @@ private:
     std::unique_ptr<platform::ScreenGrabber> grabber_;
     std::unique_ptr<platform::CursorReader> cursorReader_;
     std::unique_ptr<platform::ScreenPalette> palette_;  // 8-bit screens only
+    // The desktop portal's screen cast, when it is the source instead of the X11 grab
+    // (then there is no display_, grabber_ or cursorReader_).
+    std::unique_ptr<platform::PortalScreenSource> portal_;
     platform::CursorImage cursor_;
     CursorPatch cursorPatch_;
 
     KorvidWindow window_ = 0;
     RectL rect_{};      // last known rectangle: a window destroyed while recording keeps it
     FrameSurface frame_{};  // the frames' size and layout; the pixels are a queue buffer's
+    std::vector<uint8_t*> buffers_;     // the queue's frame buffers, kFrameBuffers of them
+    std::vector<uint8_t> portalFrames_;  // where they lie for the portal's frames
 
     std::unique_ptr<platform::Compressor> compressor_;
     bool begun_ = false;
@@ -179,7 +191,10 @@ bool VideoCapture::SetUp()
     // The frame format is read once: the stream is described by it and every frame is
     // built in it, so a window or screen that changes size meanwhile cannot give a
     // header of one size over frames of another.
-    if (GetBitmapInformation(options_->CaptureWindow, &format_) != 1) {
+    portal_ = TakePortalSource(context_);
+    if (portal_)
+        format_ = PortalFrameFormat(*portal_);
+    if (portal_ ? !format_ : GetBitmapInformation(options_->CaptureWindow, &format_) != 1) {
         ReportCaptureError(notify_, "Failed to get bitmap information");
         return false;
     }
@@ -188,44 +203,21 @@ bool VideoCapture::SetUp()
     if (!CreateVideoStream(options_, AviFileOf(context_), format_, &stream_, &compressor_, &outputFormat_))
         return false;
 
-    std::string error;
-    display_ = platform::XDisplay::Open(&error);
-    if (!display_) {
-        ReportScreenError("Failed to open the X display", error);
-        return false;
-    }
-    window_ = options_->CaptureWindow ? options_->CaptureWindow : display_->Root();
-    if (!display_->GetWindowRect(window_, &rect_)) {
-        ReportScreenError("Failed to read the capture window's rectangle", display_->LastError());
-        return false;
-    }
     // The frame keeps the size the window had when the stream was described.
     frame_.Width = format_->biWidth;
     frame_.Height = format_->biHeight;
     frame_.BitsPerPixel = format_->biBitCount;
-    grabber_ = platform::ScreenGrabber::Create(*display_, frame_.Width, frame_.Height, &error, kFrameBuffers);
-    if (!grabber_) {
-        ReportScreenError("Failed to set up the screen grab", error);
+    if (portal_ ? !SetUpPortal() : !SetUpX11())
         return false;
-    }
-    // The frames live in the grabber's shared segment, so the server writes each grab
-    // straight into one of them.
-    frame_.Stride = static_cast<int32_t>(grabber_->FrameStride());
+
     FrameLayout layout;
-    layout.stride = grabber_->FrameStride();
+    layout.stride = static_cast<size_t>(frame_.Stride);
     layout.height = frame_.Height;
     layout.fileRowBytes = format_->biSizeImage / static_cast<uint32_t>(format_->biHeight);
-    for (int b = 0; b < kFrameBuffers; ++b) {
-        layout.buffers.push_back(grabber_->FrameBuffer(b));
-        std::memset(layout.buffers.back(), 0, layout.stride * static_cast<size_t>(frame_.Height));
+    for (uint8_t* buffer : buffers_) {
+        layout.buffers.push_back(buffer);
+        std::memset(buffer, 0, layout.stride * static_cast<size_t>(frame_.Height));
     }
-    cursorReader_ = std::make_unique<platform::CursorReader>(*display_);
-    // Without the DAMAGE extension Speedup Mode is left out: every slot is built.
-    if (options_->UseQuickMode)
-        changes_ = FrameChanges::Create(frame_.Width, frame_.Height);
-    if (frame_.BitsPerPixel == 8)
-        palette_ = platform::ScreenPalette::Read(*display_);  // without it no cursor is drawn
-
     uint32_t quality = 0;
     if (compressor_) {
         g_defaultQuality.store(compressor_->DefaultQuality());
@@ -246,10 +238,64 @@ bool VideoCapture::SetUp()
     return true;
 }
 
+bool VideoCapture::SetUpX11()
+{
+    std::string error;
+    display_ = platform::XDisplay::Open(&error);
+    if (!display_) {
+        ReportScreenError("Failed to open the X display", error);
+        return false;
+    }
+    window_ = options_->CaptureWindow ? options_->CaptureWindow : display_->Root();
+    if (!display_->GetWindowRect(window_, &rect_)) {
+        ReportScreenError("Failed to read the capture window's rectangle", display_->LastError());
+        return false;
+    }
+    grabber_ = platform::ScreenGrabber::Create(*display_, frame_.Width, frame_.Height, &error, kFrameBuffers);
+    if (!grabber_) {
+        ReportScreenError("Failed to set up the screen grab", error);
+        return false;
+    }
+    // The frames live in the grabber's shared segment, so the server writes each grab
+    // straight into one of them.
+    frame_.Stride = static_cast<int32_t>(grabber_->FrameStride());
+    for (int b = 0; b < kFrameBuffers; ++b)
+        buffers_.push_back(grabber_->FrameBuffer(b));
+    cursorReader_ = std::make_unique<platform::CursorReader>(*display_);
+    // Without the DAMAGE extension Speedup Mode is left out: every slot is built.
+    if (options_->UseQuickMode)
+        changes_ = FrameChanges::Create(frame_.Width, frame_.Height);
+    if (frame_.BitsPerPixel == 8)
+        palette_ = platform::ScreenPalette::Read(*display_);  // without it no cursor is drawn
+    return true;
+}
+
+bool VideoCapture::SetUpPortal()
+{
+    // The frames are of the size the stream had when the file was described; the
+    // cursor is in the stream's pictures when it is at all.
+    frame_.Stride = static_cast<int32_t>(portal_->FrameStride());
+    const size_t bytes = portal_->FrameStride() * static_cast<size_t>(frame_.Height);
+    portalFrames_.resize(bytes * kFrameBuffers);
+    for (int b = 0; b < kFrameBuffers; ++b)
+        buffers_.push_back(portalFrames_.data() + bytes * b);
+    return true;
+}
+
+bool VideoCapture::Grab(FrameChanges::Step step, const FrameSurface& frame)
+{
+    if (portal_)
+        return portal_->Grab(frame.Pixels, static_cast<size_t>(frame.Stride));
+    if (step == FrameChanges::Step::Parts)
+        return grabber_->GrabParts(rect_.left, rect_.top, changes_->Parts().data(), changes_->Parts().size(),
+                                   frame.Pixels, static_cast<size_t>(frame.Stride));
+    return grabber_->Grab(rect_.left, rect_.top, frame.Pixels, static_cast<size_t>(frame.Stride));
+}
+
 FrameSurface VideoCapture::SurfaceOf(int buffer) const
 {
     FrameSurface frame = frame_;
-    frame.Pixels = grabber_->FrameBuffer(buffer);
+    frame.Pixels = buffers_[static_cast<size_t>(buffer)];
     return frame;
 }
 
@@ -261,7 +307,7 @@ void VideoCapture::ReportScreenError(const char* text, const std::string& reason
 
 bool VideoCapture::BuildFrame(uint32_t slot, bool mustBuild)
 {
-    const bool haveCursor = cursorReader_->Read(&cursor_);
+    const bool haveCursor = cursorReader_ && cursorReader_->Read(&cursor_);
     // Speedup Mode: an unchanged slot is an empty position, a partly changed one
     // grabs only what changed into the kept frame.
     const FrameChanges::Step step = changes_ ? changes_->Next(rect_.left, rect_.top, haveCursor ? &cursor_ : nullptr,
@@ -288,18 +334,15 @@ bool VideoCapture::BuildFrame(uint32_t slot, bool mustBuild)
     const FrameSurface frame = SurfaceOf(buffer);
     if (keep) {
         if (buffer != kept_)
-            std::memcpy(frame.Pixels, grabber_->FrameBuffer(kept_),
+            std::memcpy(frame.Pixels, buffers_[static_cast<size_t>(kept_)],
                         static_cast<size_t>(frame.Stride) * static_cast<size_t>(frame.Height));
         cursorPatch_.Restore(frame);  // the cursor never stays in a kept frame
     }
     // A grab fails when the X connection is gone (the server ended or dropped us):
     // the recording ends there rather than repeating the last picture.
-    if (refreshFrame_ && !(step == FrameChanges::Step::Parts
-                               ? grabber_->GrabParts(rect_.left, rect_.top, changes_->Parts().data(),
-                                                     changes_->Parts().size(), frame.Pixels, frame.Stride)
-                               : grabber_->Grab(rect_.left, rect_.top, frame.Pixels, frame.Stride))) {
+    if (refreshFrame_ && !Grab(step, frame)) {
         queue_->Release(buffer);
-        ReportScreenError("Failed to grab the screen", grabber_->LastError());
+        ReportScreenError("Failed to grab the screen", GrabError());
         return false;
     }
     if (context_->OnFrame.Code) {
@@ -413,7 +456,7 @@ uint32_t VideoCapture::Run()
         }
 
         RectL rect;
-        if (display_->GetWindowRect(window_, &rect))
+        if (display_ && display_->GetWindowRect(window_, &rect))
             rect_ = rect;
 
         // The slot is derived from the exact elapsed time (not from an interval rounded

@@ -13,6 +13,9 @@ PACKAGES=(
   xvfb openbox trayer xdotool x11-utils x11-xkb-utils x11-xserver-utils x11-apps xfonts-base
   pulseaudio pulseaudio-utils sox ffmpeg xdg-utils file xcompmgr
   xserver-xephyr librsvg2-bin
+  libdbus-1-dev libpipewire-0.3-dev
+  sway pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-wlr
+  dbus-daemon dbus-bin util-linux procps
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "platform/sync/Thread.h"
 #include "platform/x11/XDisplay.h"
 #include "tools/korvid-rec/FrameCounter.h"
+#include "tools/korvid-rec/Listings.h"
 #include "tools/korvid-rec/NotifyWindow.h"
 #include "tools/korvid-rec/Options.h"
 #include "tools/korvid-rec/Report.h"
@@ -117,13 +119,27 @@ int main(int argc, char** argv)
     }
     std::memcpy(options.CodecName, codecName.data(), codecName.size() * sizeof(char16_t));
 
+    // The library follows the same choice.
+    const platform::ScreenSourceChoice source = ChooseSource(args.source);
+    const bool portal = source.kind == platform::ScreenSourceKind::Portal;
+    setenv("TAVREC_SCREEN_SOURCE", platform::ScreenSourceName(source.kind), 1);
+    if (!args.portalTokenFile.empty())
+        setenv("TAVREC_PORTAL_TOKEN_FILE", args.portalTokenFile.c_str(), 1);
+
     std::string error;
     auto display = platform::XDisplay::Open(&error);
-    if (!display) {
+    if (portal && window != "root") {
+        std::fprintf(stderr, "korvid-rec: --window %s: the portal records what the desktop shares; only root\n",
+                     window.c_str());
+        return 2;
+    }
+    if (!display && !portal) {
         std::fprintf(stderr, "korvid-rec: cannot open the X display: %s\n", error.c_str());
         return 1;
     }
-    if (window == "root") {
+    if (portal) {
+        options.CaptureWindow = display ? display->Root() : 0;
+    } else if (window == "root") {
         options.CaptureWindow = display->Root();
     } else if (window == "under-pointer") {
         options.CaptureWindow = display->WindowUnderPointer();
@@ -137,8 +153,10 @@ int main(int argc, char** argv)
         options.CaptureWindow = static_cast<uint32_t>(id);
     }
 
+    // Without an X display (the portal on a Wayland desktop without XWayland) errors
+    // are seen when the recording ends by itself instead.
     NotifyWindow notify;
-    if (!notify.Create()) {
+    if (display && !notify.Create()) {
         std::fprintf(stderr, "korvid-rec: cannot create a window for error messages\n");
         return 1;
     }
@@ -180,8 +198,9 @@ int main(int argc, char** argv)
         StopRecording(&context);
         return 1;
     }
-    std::fprintf(stderr, "korvid-rec: recording %s to %s at %llu fps\n",
-                 window == "root" ? "the screen" : window.c_str(), options.FileName, fps);
+    std::fprintf(stderr, "korvid-rec: recording %s%s to %s at %llu fps\n",
+                 window == "root" ? "the screen" : window.c_str(), portal ? " through the desktop portal" : "",
+                 options.FileName, fps);
 
     const bool terminal = isatty(STDERR_FILENO);
     const int exitCode = RunUntilStopped(&context, &notify, &counter, args.seconds, terminal);

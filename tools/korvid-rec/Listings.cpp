@@ -35,4 +35,18 @@ int ListAudio()
     return 0;
 }
 
+platform::ScreenSourceChoice ChooseSource(const std::string& source)
+{
+    return source == "auto" ? platform::ChooseScreenSource() : platform::ChooseScreenSource(source.c_str());
+}
+
+int ListSources(const std::string& source)
+{
+    std::printf("x11     the X11 grab of the root window (X11 desktops)\n");
+    std::printf("portal  the desktop portal's screen cast over PipeWire (Wayland desktops)\n");
+    const platform::ScreenSourceChoice choice = ChooseSource(source);
+    std::printf("using: %s (%s)\n", platform::ScreenSourceName(choice.kind), choice.reason.c_str());
+    return 0;
+}
+
 }  // namespace tools

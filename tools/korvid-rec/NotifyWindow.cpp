@@ -41,6 +41,8 @@ NotifyWindow::~NotifyWindow()
 
 bool NotifyWindow::ErrorPosted()
 {
+    if (!connection_)
+        return false;  // never created
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
         if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
             auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);

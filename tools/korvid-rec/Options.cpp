@@ -36,6 +36,16 @@ void PrintHelp()
         "                                  default source. Without --audio: no sound\n"
         "  --audio-format RATE:CHANNELS:BITS  PCM format of the sound, e.g. 44100:2:16\n"
         "                                  (default 22050:2:16; BITS 8 or 16)\n"
+        "  --source auto|portal|x11        how the screen is read: the X11 grab of the root\n"
+        "                                  window, or the desktop portal's screen cast\n"
+        "                                  (Wayland desktops; the desktop may ask what to\n"
+        "                                  share). auto (default) takes the portal when the\n"
+        "                                  session is Wayland and X11 cannot see its desktop\n"
+        "  --portal-token FILE             keep the portal's restore token in FILE, so the\n"
+        "                                  next recording shares the same screen without\n"
+        "                                  asking, where the desktop allows it\n"
+        "  --list-sources                  print the screen sources, which one would be\n"
+        "                                  used and why, and exit\n"
         "  --list-codecs                   print the compressor descriptions and exit\n"
         "  --list-audio                    print the capture devices, each followed by its\n"
         "                                  formats, and exit\n"
@@ -61,6 +71,7 @@ bool ParseUnsigned(const char* text, unsigned long long* value)
 
 int ParseOptions(int argc, char** argv, Options* options)
 {
+    bool listSources = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -77,6 +88,16 @@ int ParseOptions(int argc, char** argv, Options* options)
             return ListCodecs();
         } else if (arg == "--list-audio") {
             return ListAudio();
+        } else if (arg == "--list-sources") {
+            listSources = true;
+        } else if (arg == "--source") {
+            options->source = value("--source");
+            if (options->source != "auto" && options->source != "portal" && options->source != "x11") {
+                std::fprintf(stderr, "korvid-rec: --source must be auto, portal or x11\n");
+                return 2;
+            }
+        } else if (arg == "--portal-token") {
+            options->portalTokenFile = value("--portal-token");
         } else if (arg == "--audio") {
             options->audio = value("--audio");
             options->withAudio = true;
@@ -126,6 +147,8 @@ int ParseOptions(int argc, char** argv, Options* options)
             return 2;
         }
     }
+    if (listSources)
+        return ListSources(options->source);
     if (options->file.empty()) {
         std::fprintf(stderr, "korvid-rec: no output file given (see --help)\n");
         return 2;

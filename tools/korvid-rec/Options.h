@@ -18,14 +18,16 @@ struct Options {
     bool withAudio = false;
     std::string audio;
     WaveFormatEx audioFormat = settings::PcmFormat(22050, 2, 16);
+    std::string source = "auto";  // auto, portal or x11
+    std::string portalTokenFile;  // where the portal's restore token is kept; empty: nowhere
 };
 
 // What ParseOptions returns when the options ask for a recording.
 constexpr int kRecord = -1;
 
 // Reads the options into *options. Returns kRecord, or the exit status to end with
-// at once: after --help, --list-codecs or --list-audio (which print what they ask
-// for) or, with a message on stderr, for bad arguments.
+// at once: after --help, --list-codecs, --list-audio or --list-sources (which print
+// what they ask for) or, with a message on stderr, for bad arguments.
 int ParseOptions(int argc, char** argv, Options* options);
 
 // A whole unsigned number, decimal or 0x hex; false for anything else.

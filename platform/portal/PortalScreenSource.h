@@ -1,0 +1,67 @@
+// The screen as the desktop portal shares it: a ScreenCast session and the reader of
+// its PipeWire stream, giving frames of 32-bit B, G, R, 0 pixels at the size the
+// stream had when it started (the recorded size). Frames come only when the screen
+// changes; between them the last one is given again.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/portal/PipeWireStream.h"
+#include "platform/portal/PortalScreenCast.h"
+
+namespace platform {
+
+class PortalScreenSource {
+public:
+    // Starts the screen cast and waits until its stream has a format. Null on failure,
+    // with *error saying why.
+    static std::unique_ptr<PortalScreenSource> Open(const ScreenCastRequest& request, std::string* error,
+                                                    int formatTimeoutMs = 10000);
+    ~PortalScreenSource();
+    PortalScreenSource(const PortalScreenSource&) = delete;
+    PortalScreenSource& operator=(const PortalScreenSource&) = delete;
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    bool CursorEmbedded() const { return cast_->CursorEmbedded(); }
+    const std::string& RestoreToken() const { return cast_->RestoreToken(); }
+
+    // Puts the newest frame (black before the first) into dst, Width() x Height()
+    // pixels, rows dstStride bytes apart. False when the screen cast has ended;
+    // LastError() says why.
+    bool Grab(uint8_t* dst, size_t dstStride);
+    // Whether a frame came since the last Grab.
+    bool HasNewFrame() const { return fresh_.load(std::memory_order_acquire); }
+    // Frames received from the stream so far.
+    uint64_t FramesReceived() const { return received_.load(std::memory_order_relaxed); }
+
+    // A frame buffer of FrameStride() * Height() bytes owned by the source.
+    uint8_t* FrameBuffer() { return frame_.data(); }
+    size_t FrameStride() const { return static_cast<size_t>(width_) * 4; }
+
+    const std::string& LastError() const { return lastError_; }
+
+private:
+    PortalScreenSource() = default;
+    void OnFrame(const StreamImage& image);  // on PipeWire's thread
+
+    std::unique_ptr<PortalScreenCast> cast_;
+    std::unique_ptr<PipeWireStream> stream_;  // after cast_: stops before the session closes
+    int width_ = 0, height_ = 0;
+    std::vector<uint8_t> frame_;
+
+    std::mutex latestLock;
+    std::vector<uint8_t> latest_;  // the newest frame, converted; sized once at the first format
+    int latestWidth_ = 0, latestHeight_ = 0;
+    std::atomic<bool> fresh_{false};
+    std::atomic<uint64_t> received_{0};
+    std::string lastError_;
+};
+
+}  // namespace platform
