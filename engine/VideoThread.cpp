@@ -184,6 +184,7 @@ private:
     bool refreshFrame_ = true;
     std::unique_ptr<FrameChanges> changes_;  // Speedup Mode; null without it
     int kept_ = -1;  // the buffer of the last frame built, which the next may build on
+    bool lastSkipped_ = false;  // the last slot was left an empty position
 };
 
 bool VideoCapture::SetUp()
@@ -310,10 +311,15 @@ bool VideoCapture::BuildFrame(uint32_t slot, bool mustBuild)
     const bool haveCursor = cursorReader_ && cursorReader_->Read(&cursor_);
     // Speedup Mode: an unchanged slot is an empty position, a partly changed one
     // grabs only what changed into the kept frame.
-    const FrameChanges::Step step = changes_ ? changes_->Next(rect_.left, rect_.top, haveCursor ? &cursor_ : nullptr,
-                                                              !refreshFrame_)
-                                             : FrameChanges::Step::Whole;
-    if (step == FrameChanges::Step::Skip)
+    // The portal sends a frame only when the screen changed: a slot without one is an
+    // empty position too.
+    FrameChanges::Step step = FrameChanges::Step::Whole;
+    if (changes_)
+        step = changes_->Next(rect_.left, rect_.top, haveCursor ? &cursor_ : nullptr, !refreshFrame_);
+    else if (portal_ && refreshFrame_ && kept_ >= 0 && !mustBuild && !portal_->HasNewFrame())
+        step = FrameChanges::Step::Skip;
+    lastSkipped_ = step == FrameChanges::Step::Skip;
+    if (lastSkipped_)
         return true;  // the next frame written leaves the position empty
 
     // A kept frame (RefreshFrame false, or the frame a partial grab builds on) is built
@@ -448,7 +454,8 @@ uint32_t VideoCapture::Run()
         if (stopping == 1) {
             // A recording that ends on empty positions gets its last slot built, so that
             // the stream lasts to the stop and decoders give a frame for each position.
-            if (changes_ && changes_->EndNeedsFrame() && !BuildFrame(static_cast<uint32_t>(lastSlot), true)) {
+            const bool endNeedsFrame = changes_ ? changes_->EndNeedsFrame() : lastSkipped_;
+            if (endNeedsFrame && !BuildFrame(static_cast<uint32_t>(lastSlot), true)) {
                 writer_->Finish();
                 return 1;
             }

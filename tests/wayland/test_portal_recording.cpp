@@ -1,4 +1,4 @@
-// links: korvid tavrec_support_Recording tavrec_support_MediaProbe tavrec_support_Shell
+// links: korvid tavrec_support_Recording tavrec_support_MediaProbe tavrec_support_Shell tavrec_support_RiffReader
 // Recordings through the desktop portal's screen cast, in the headless Wayland session
 // (tests/wayland-session.sh): the output's background, painted by sway's own
 // background client in known colours, is recorded and read back with ffmpeg.
@@ -19,6 +19,7 @@
 
 #include "tests/support/MediaProbe.h"
 #include "tests/support/Recording.h"
+#include "tests/support/RiffReader.h"
 #include "tests/support/Shell.h"
 
 extern char** environ;
@@ -167,6 +168,17 @@ TEST_F(PortalRecording, RecordsThePaintedColoursInOrderAndKeepsARestoreToken)
             painted.push_back(colour);
     }
     EXPECT_EQ(painted, (std::vector<uint32_t>{kRed, kGreen, kBlue})) << "colour runs: " << runs.size();
+
+    // The screen stood still between the paints: those slots are empty positions,
+    // which ffmpeg counts as frames of the stream all the same.
+    testsupport::RiffReader reader;
+    ASSERT_TRUE(reader.Open(file)) << reader.LastError();
+    size_t empty = 0;
+    for (const auto& chunk : reader.ChunksOf(0))
+        empty += chunk.size == 0;
+    EXPECT_GT(empty, 3u) << "every slot was grabbed though the stream sent no new frame";
+    EXPECT_LT(empty, reader.ChunksOf(0).size());
+    EXPECT_EQ(streams[0].at("nb_frames"), std::to_string(reader.ChunksOf(0).size()));
 
     std::ifstream in(token);
     std::string kept;
