@@ -37,6 +37,7 @@ TfrmMain::TfrmMain(QWidget* owner)
     appMessage_ = std::make_unique<AppMessageFilter>(*this);
 
     LoadSettings(settings_, windowValues_);
+    DetectScreenSource();
 
     pmeuConfigure = new QMenu(this);
     pmeuConfigure->setObjectName(QStringLiteral("pmeuConfigure"));

@@ -12,6 +12,7 @@
 //   TavrecmainPreferences.cpp  opening the preferences dialog
 //   TavrecmainHotkeys.cpp    the global shortcuts
 //   TavrecmainDrawing.cpp    the drawing tools and their menus
+//   TavrecmainPortal.cpp     recording through the desktop portal (Wayland desktops)
 #pragma once
 
 #include <QWidget>
@@ -127,6 +128,12 @@ public:
     annotate::FreehandDrawing& Drawing();
     bool InDrawMode() const;
 
+    // --- the desktop portal (TavrecmainPortal.cpp)
+    // Whether recordings go through the desktop portal's screen cast (a Wayland desktop).
+    bool PortalSource() const { return portalSource_; }
+    // What a Wayland desktop's user is told about drawing and the shortcuts.
+    static const QString& PortalDesktopNote();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -229,6 +236,16 @@ private:
     uint32_t PressWindow = 0;
     int32_t LastPointX = 0, LastPointY = 0;
     uint32_t PickedWindow = 0;
+    // The desktop portal (TavrecmainPortal.cpp).
+    void DetectScreenSource();
+    // In place of the pick: asks the portal for a monitor (mode 1) or a window (mode
+    // 2, a monitor where it offers none, said so); the root window, 0 for other modes.
+    uint32_t ChooseScreenCast(int32_t mode);
+    // Keeps the token the portal gave the recording just started, for the next one.
+    void KeepScreenCastToken();
+    void DisableDrawingButtons();
+    bool portalSource_ = false;
+    uint32_t screenCastType_ = 1;
     bool pickDone_ = false;
     class QEventLoop* pickLoop_ = nullptr;
     uint32_t highlighted_ = 0;

@@ -83,7 +83,8 @@ void TfrmMain::ReleaseDrawOverlay() {
 }
 
 void TfrmMain::EnterDrawMode() {
-    if (Drawing().DrawMode.load() || !IsRecordingState(RecorderState_))
+    // Through the desktop portal nothing drawn on the X server's screen is recorded.
+    if (Drawing().DrawMode.load() || !IsRecordingState(RecorderState_) || portalSource_)
         return;
     Drawing().DrawMode.store(true);
     SetDrawHook(1, static_cast<uint32_t>(winId()), 0, HM_MOVE, HM_PRESS, HM_EXTRA, HM_MENU,

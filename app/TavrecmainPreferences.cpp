@@ -24,6 +24,8 @@ void TfrmMain::OpenPreferences()
         for (const char* name : {"chkAddCCDImage", "cmbAddCCDImage"})
             if (auto* control = dialog->findChild<QWidget*>(QLatin1String(name)))
                 control->hide();
+        if (portalSource_)
+            dialog->ShowDrawingShortcutsNote(PortalDesktopNote());
         dialog->ShowFor(settings_);
     } catch (const std::exception& error) {
         failure = QString::fromLocal8Bit(error.what());

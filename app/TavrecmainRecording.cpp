@@ -114,6 +114,8 @@ void TfrmMain::SetRecordingButtons(bool recording)
     btnSwitchMode->setEnabled(recording);
     for (QToolButton* button : {btnSwitchMode, btnChangeTools, btnChangeSize, btnClearAll})
         SetButtonVisible(button, recording);
+    if (portalSource_)
+        DisableDrawingButtons();
     if (!tmrCheckDisk) {
         tmrCheckDisk = new QTimer(this);
         tmrCheckDisk->setObjectName(QStringLiteral("tmrCheckDisk"));
@@ -131,7 +133,8 @@ void TfrmMain::SetRecordingButtons(bool recording)
 // btnStartRecord in rsIdle: pick the window, settle the file name, start the library.
 void TfrmMain::StartAction(QToolButton*)
 {
-    const uint32_t window = PickCaptureWindow(settings_.CaptureSize);
+    const uint32_t window =
+        portalSource_ ? ChooseScreenCast(settings_.CaptureSize) : PickCaptureWindow(settings_.CaptureSize);
     captureOptions_.CaptureWindow = static_cast<KorvidWindow>(window);
     if (window == 0) {
         PlainBox(this, QStringLiteral("Not have capture window."));
@@ -154,6 +157,7 @@ void TfrmMain::StartAction(QToolButton*)
         StartFailed(true);
         return;
     }
+    KeepScreenCastToken();
     RecorderState_ = rsRecording;
     SetRecordingButtons(true);
     TrayAnimation(true);
@@ -194,7 +198,7 @@ void TfrmMain::ShowRunning()
     btnConfigure->setEnabled(false);
     btnStopRecord->setEnabled(true);
     btnPauseRecord->setEnabled(true);
-    btnSwitchMode->setEnabled(true);
+    btnSwitchMode->setEnabled(!portalSource_);
     TrayAnimation(true);
 }
 

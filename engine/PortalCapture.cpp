@@ -1,12 +1,15 @@
 #include "engine/PortalCapture.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <string>
 
 #include "engine/LastError.h"
+#include "platform/portal/PortalScreenCast.h"
 #include "platform/portal/ScreenSourceChoice.h"
 
 namespace korvid {
@@ -17,6 +20,24 @@ namespace {
 std::mutex g_slotLock;
 CaptureContext* g_slotOwner = nullptr;
 std::unique_ptr<platform::PortalScreenSource> g_slot;
+
+// What the program asked the next screen cast for (SetScreenCastRequest), and the
+// token the last one gave.
+std::mutex g_requestLock;
+bool g_requested = false;
+uint32_t g_sourceType = 1;
+std::string g_requestToken;
+std::string g_lastToken;
+
+int32_t CopyOut(const std::string& text, char* out, int32_t capacity)
+{
+    if (out && capacity > 0) {
+        const size_t n = std::min(text.size(), static_cast<size_t>(capacity) - 1);
+        std::memcpy(out, text.data(), n);
+        out[n] = '\0';
+    }
+    return static_cast<int32_t>(text.size());
+}
 
 std::string ReadToken(const std::string& path)
 {
@@ -49,6 +70,15 @@ bool PrepareScreenSource(CaptureContext* context)
         return true;
     platform::ScreenCastRequest request;
     const char* tokenFile = std::getenv("TAVREC_PORTAL_TOKEN_FILE");
+    {
+        std::lock_guard<std::mutex> guard(g_requestLock);
+        if (g_requested) {
+            request.persist = true;
+            request.sourceTypes = g_sourceType;
+            request.restoreToken = g_requestToken;
+            tokenFile = nullptr;  // the program keeps the token itself
+        }
+    }
     if (tokenFile && *tokenFile) {
         request.persist = true;
         request.restoreToken = ReadToken(tokenFile);
@@ -61,6 +91,10 @@ bool PrepareScreenSource(CaptureContext* context)
     }
     if (tokenFile && *tokenFile && !source->RestoreToken().empty() && source->RestoreToken() != request.restoreToken)
         WriteToken(tokenFile, source->RestoreToken());
+    {
+        std::lock_guard<std::mutex> guard(g_requestLock);
+        g_lastToken = source->RestoreToken();
+    }
     std::lock_guard<std::mutex> guard(g_slotLock);
     g_slotOwner = context;
     g_slot = std::move(source);
@@ -97,3 +131,31 @@ BitmapInfoHeader* PortalFrameFormat(const platform::PortalScreenSource& source)
 }
 
 }  // namespace korvid
+
+using namespace korvid;
+
+KORVID_API int32_t GetScreenSource(char* reason, int32_t capacity)
+{
+    const platform::ScreenSourceChoice choice = platform::ChooseScreenSource();
+    CopyOut(choice.reason, reason, capacity);
+    return choice.kind == platform::ScreenSourceKind::Portal ? 1 : 0;
+}
+
+KORVID_API uint32_t GetScreenCastSourceTypes(void)
+{
+    return platform::PortalScreenCast::AvailableSourceTypes(nullptr);
+}
+
+KORVID_API void SetScreenCastRequest(uint32_t sourceType, const char* restoreToken)
+{
+    std::lock_guard<std::mutex> guard(g_requestLock);
+    g_requested = true;
+    g_sourceType = sourceType == 2 ? 2u : 1u;
+    g_requestToken = restoreToken ? restoreToken : "";
+}
+
+KORVID_API int32_t GetScreenCastToken(char* token, int32_t capacity)
+{
+    std::lock_guard<std::mutex> guard(g_requestLock);
+    return CopyOut(g_lastToken, token, capacity);
+}

@@ -109,6 +109,24 @@ KORVID_API void SetStreamName(const uint16_t* name);
 KORVID_API int32_t GetBitmapInformation(KorvidWindow window, BitmapInfoHeader** info);
 KORVID_API void ReleaseBitmapInfo(BitmapInfoHeader* info);
 
+/* The screen source of recordings with video: 0 the X11 grab, 1 the desktop portal's
+ * screen cast (chosen on a Wayland session whose X server cannot show the desktop;
+ * TAVREC_SCREEN_SOURCE=portal or x11 forces one). reason, when not null, receives one
+ * line saying why, cut to capacity bytes with its terminating zero. */
+KORVID_API int32_t GetScreenSource(char* reason, int32_t capacity);
+/* The kinds of source the desktop portal offers: 1 monitors, 2 windows, 4 virtual
+ * screens, or-ed; 0 when there is no portal to ask. */
+KORVID_API uint32_t GetScreenCastSourceTypes(void);
+/* What the next screen cast through the portal asks for: sourceType 1 a monitor, 2 a
+ * window (a monitor where the portal offers no windows), and the restore token an
+ * earlier screen cast of that source gave (null or empty: none), which lets the
+ * desktop share it again without asking. Once this is called, every screen cast asks
+ * for a token to keep. Library-wide, as SetStreamName. */
+KORVID_API void SetScreenCastRequest(uint32_t sourceType, const char* restoreToken);
+/* The restore token the portal gave the last screen cast started (empty when it gave
+ * none), cut to capacity bytes with its terminating zero; returns its full length. */
+KORVID_API int32_t GetScreenCastToken(char* token, int32_t capacity);
+
 /* The same functions under their decorated names. */
 KORVID_API bool _InitializeScreenCapture(CaptureContext* context);
 KORVID_API bool _StartRecording(CaptureContext* context);

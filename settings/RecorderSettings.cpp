@@ -210,13 +210,57 @@ void ForEachValue(Settings& s, Window& w, Word& boolSection, SettingDirection di
 
 }  // namespace
 
+namespace {
+
+// The text values that exist only once there is something to keep (the desktop
+// portal's restore tokens): a missing one is left missing and reads as empty, so a
+// settings file without them loads, and a first start writes, as before.
+struct OptionalText {
+    char* (*field)(RecorderSettings&);
+    size_t capacity;
+    const char* name;
+};
+const OptionalText kOptionalTexts[] = {
+    {[](RecorderSettings& s) { return s.ScreenCastToken; }, kScreenCastTokenCapacity, "ScreenCastToken"},
+    {[](RecorderSettings& s) { return s.ScreenCastWindowToken; }, kScreenCastTokenCapacity, "ScreenCastWindowToken"},
+};
+
+void LoadOptionalTexts(RecorderSettings& settings) {
+    for (const OptionalText& text : kOptionalTexts) text.field(settings)[0] = '\0';
+    platform::SettingsStore store;
+    store.SetRootKey(kRootKey);
+    if (!store.OpenKey(kSettingsKey, false))
+        return;  // the values before have created the key; a store that cannot be read threw then
+    for (const OptionalText& text : kOptionalTexts) {
+        platform::RegValue value;
+        if (!store.GetValue(text.name, &value)) continue;
+        const std::string_view stored = TextOf(value, text.name);
+        const size_t n = Utf8PrefixLength(stored, text.capacity - 1);
+        char* out = text.field(settings);
+        std::memcpy(out, stored.data(), n);
+        out[n] = '\0';
+    }
+    store.CloseKey();
+}
+
+void SaveOptionalTexts(const RecorderSettings& settings) {
+    for (const OptionalText& text : kOptionalTexts) {
+        char* field = text.field(const_cast<RecorderSettings&>(settings));
+        if (field[0] != '\0') AccessSetting(field, text.capacity, SettingDirection::Write, SettingKind::Text, text.name);
+    }
+}
+
+}  // namespace
+
 void LoadSettings(RecorderSettings& settings, MainWindowValues& window) {
     uint32_t boolSection = 0;
     ForEachValue(settings, window, boolSection, SettingDirection::Read);
     UnpackBoolSection(boolSection, settings);
+    LoadOptionalTexts(settings);
 }
 
 void SaveSettings(const RecorderSettings& settings, const MainWindowValues& window) {
     const uint32_t boolSection = PackBoolSection(settings);
     ForEachValue(settings, window, boolSection, SettingDirection::Write);
+    SaveOptionalTexts(settings);
 }

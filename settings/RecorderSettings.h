@@ -42,6 +42,7 @@ struct HotkeyEntry {
 inline constexpr size_t kSavedFileCapacity = 256;    // bytes, up to 255 characters
 inline constexpr size_t kSoundDeviceCapacity = 64;   // bytes
 inline constexpr size_t kWideDeviceCapacity = 64;    // UTF-16 units
+inline constexpr size_t kScreenCastTokenCapacity = 128;  // bytes
 
 struct RecorderSettings {
     bool RecordAudio = false;
@@ -64,6 +65,13 @@ struct RecorderSettings {
     char16_t VCMDevice[kWideDeviceCapacity] = {};
     WaveFormatEx SampleRate = {};
     HotkeyEntry Hotkeys[kHotkeyCount] = {};
+    // The desktop portal's restore tokens of the screen and of the window last shared
+    // (Wayland desktops), so that the next recording shares them without asking.
+    // Stored as "ScreenCastToken" and "ScreenCastWindowToken" after every other value,
+    // and only once the portal has given one: unlike the others a missing one is not
+    // created, and reads as empty.
+    char ScreenCastToken[kScreenCastTokenCapacity] = {};
+    char ScreenCastWindowToken[kScreenCastTokenCapacity] = {};
 };
 
 // Values of the main window persisted beside the record.

@@ -255,6 +255,20 @@ void TfrmConfigure::BuildHotkeyPage()
     hkeyRedraw = NewShortcutField(gpxDrawHotkey, "hkeyRedraw", 16, 118, 164);
 }
 
+void TfrmConfigure::ShowDrawingShortcutsNote(const QString& note)
+{
+    if (!lblDesktopNote) {
+        lblDesktopNote = new QLabel(tbsHotkeySetting);
+        lblDesktopNote->setObjectName(QStringLiteral("lblDesktopNote"));
+        lblDesktopNote->setWordWrap(true);
+        lblDesktopNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        lblDesktopNote->setGeometry(gpxDrawHotkey->geometry().adjusted(4, 4, -4, 0));
+    }
+    lblDesktopNote->setText(note);
+    gpxDrawHotkey->hide();
+    lblDesktopNote->show();
+}
+
 QCheckBox* TfrmConfigure::NewCheckBox(QWidget* parent, const char* name, const char* caption, int x, int y, int width)
 {
     auto* box = new QCheckBox(QLatin1String(caption), parent);

@@ -51,6 +51,10 @@ public:
     // True while the codec list is still being built.
     bool CodecListPending() const;
 
+    // Shows `note` on the hotkey page in place of the drawing shortcuts, for a desktop
+    // on which drawing is off (their values are still loaded and stored).
+    void ShowDrawingShortcutsNote(const QString& note);
+
 protected:
     // Escape closes nothing here. Enter presses the focused button, and Cancel (the
     // default button) when the focus is on any other control.
@@ -125,6 +129,7 @@ private:
     ShortcutField* hkeyPauseRecord = nullptr;
     ShortcutField* hkeyStopRecord = nullptr;
     QGroupBox* gpxDrawHotkey = nullptr;
+    QLabel* lblDesktopNote = nullptr;
     QLabel* lblSwitchMode = nullptr;
     QLabel* lblAllClear = nullptr;
     QLabel* lblRedraw = nullptr;

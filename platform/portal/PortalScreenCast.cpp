@@ -333,6 +333,15 @@ bool PortalScreenCast::Impl::CallWithResponse(const char* method, int timeoutMs,
     }
 }
 
+uint32_t PortalScreenCast::AvailableSourceTypes(std::string* error)
+{
+    std::string ignored;
+    Impl s;
+    if (!s.Connect(error ? error : &ignored) || !s.ReadProperties(error ? error : &ignored))
+        return 0;
+    return s.sourceTypes;
+}
+
 std::unique_ptr<PortalScreenCast> PortalScreenCast::Start(const ScreenCastRequest& request, std::string* error)
 {
     std::string ignored;

@@ -28,6 +28,9 @@ public:
     // Null on failure, with *error saying what failed (no bus, no portal, refused,
     // cancelled, timed out).
     static std::unique_ptr<PortalScreenCast> Start(const ScreenCastRequest& request, std::string* error);
+    // The kinds of source the portal offers (1 monitors, 2 windows, 4 virtual), read
+    // without starting anything; 0 with *error when the portal cannot be asked.
+    static uint32_t AvailableSourceTypes(std::string* error);
     ~PortalScreenCast();
     PortalScreenCast(const PortalScreenCast&) = delete;
     PortalScreenCast& operator=(const PortalScreenCast&) = delete;

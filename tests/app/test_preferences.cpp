@@ -11,10 +11,12 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
 
@@ -175,6 +177,27 @@ class Preferences : public ::testing::Test {
 protected:
     void SetUp() override { App(); }
 };
+
+TEST_F(Preferences, OnAWaylandDesktopTheDrawingShortcutsGiveWayToTheNoteAndKeepTheirValues)
+{
+    RecorderSettings settings = SomeSettings();
+    const RecorderSettings before = settings;
+    TfrmConfigure dialog(nullptr, Cache());
+    dialog.ShowDrawingShortcutsNote(TfrmMain::PortalDesktopNote());
+    ShowAndAct(dialog, settings, [&dialog] {
+        Control<QTabWidget>(dialog, "pgcConfigure")->setCurrentIndex(2);
+        auto* note = Control<QLabel>(dialog, "lblDesktopNote");
+        EXPECT_TRUE(note->isVisible());
+        EXPECT_TRUE(note->text().contains(QStringLiteral("tavrec-ctl")));
+        EXPECT_FALSE(Control<QWidget>(dialog, "gpxDrawHotkey")->isVisible());
+        // The whole note is readable in the space the shortcuts had.
+        EXPECT_LE(note->heightForWidth(note->width()), note->height()) << note->text().toStdString();
+        EXPECT_TRUE(Control<QWidget>(dialog, "gpxRecordHotkey")->isVisible());
+        Click(dialog, "btnOK");
+    });
+    for (int i = 0; i < kHotkeyCount; ++i)
+        EXPECT_EQ(settings.Hotkeys[i].Shortcut, before.Hotkeys[i].Shortcut) << i;
+}
 
 TEST_F(Preferences, CancelLeavesTheRecordAndAnUntouchedOkKeepsEveryShortcutWord)
 {

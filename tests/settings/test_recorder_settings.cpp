@@ -179,6 +179,28 @@ TEST(RecorderSettingsLoad, SavedRecordComesBackWhole) {
     EXPECT_EQ(reg.Text().find("other.avi"), std::string::npos);
 }
 
+TEST(RecorderSettingsLoad, ScreenCastTokensAreStoredOnlyOnceGivenAndAnOlderFileLoadsWithout) {
+    TempRegistry reg;
+    RecorderSettings s, loaded;
+    MainWindowValues w, loadedWindow;
+    MakeRecord(0, s, w);
+    SaveSettings(s, w);
+    const std::string older = reg.Text();
+    EXPECT_EQ(older.find("ScreenCast"), std::string::npos) << "a value was made with nothing to keep";
+    SetText(loaded.ScreenCastToken, sizeof loaded.ScreenCastToken, "left over");
+    LoadSettings(loaded, loadedWindow);
+    EXPECT_STREQ(loaded.ScreenCastToken, "");
+    EXPECT_EQ(reg.Text(), older) << "loading an older file changed it";
+
+    SetText(loaded.ScreenCastToken, sizeof loaded.ScreenCastToken, "4b1c5d0e-token");
+    SaveSettings(loaded, loadedWindow);
+    RecorderSettings again;
+    LoadSettings(again, loadedWindow);
+    EXPECT_STREQ(again.ScreenCastToken, "4b1c5d0e-token");
+    EXPECT_STREQ(again.ScreenCastWindowToken, "");
+    EXPECT_EQ(reg.Text().find("ScreenCastWindowToken"), std::string::npos);
+}
+
 TEST(RecorderSettingsLoad, BoolSectionBitsAboveNineAreIgnoredAndCleared) {
     TempRegistry reg;
     // 0xA5A5A955: bits 0-9 are 0x155 (flags 0, 2, 4, 6 and 8).
