@@ -35,7 +35,7 @@ class ToolbarVisibility;
 class ShortcutGrabs;
 class QTimer;
 struct xcb_key_press_event_t;
-namespace annotate { class FreehandDrawing; }
+namespace annotate { class FreehandDrawing; class ScreenDrawing; }
 
 enum RecorderState : int32_t { rsRecording = 0, rsIdle = 1, rsPaused = 2, rsPicking = 3 };
 
@@ -115,6 +115,7 @@ public:
     // The window to record: 1 the root window, 2 the one the user clicks on (0 when
     // cancelled or when the pick cannot start); 0 for any other mode.
     uint32_t PickCaptureWindow(int32_t mode);
+    uint32_t PickCaptureRegion(annotate::ScreenDrawing& screen);
     void CreateDrawOverlay(uint32_t window);
     void ReleaseDrawOverlay();
     void EnterDrawMode();
@@ -226,6 +227,11 @@ private:
     // The overlay, its flags and DrawLock; made with the window, gone with it.
     std::unique_ptr<annotate::FreehandDrawing> drawing_;
     uint32_t CaptureWindow = 0;
+    // The rectangle of the screen being recorded when a region was chosen at the
+    // start; not stored otherwise. The drawing overlay covers it instead of
+    // CaptureWindow's rectangle.
+    CaptureRegion captureRegion_;
+    bool CaptureRect(annotate::ScreenDrawing& screen, uint32_t window, RectL* rect) const;
     uint32_t PressWindow = 0;
     int32_t LastPointX = 0, LastPointY = 0;
     uint32_t PickedWindow = 0;

@@ -210,13 +210,45 @@ void ForEachValue(Settings& s, Window& w, Word& boolSection, SettingDirection di
 
 }  // namespace
 
+namespace {
+
+constexpr const char* kRegionValue = "CaptureRegion";
+
+// The remembered region, read only when the value is there: a missing one is left
+// missing (no region stored). A value that is not 16 bytes of REG_BINARY is
+// refused as any value of the wrong type is.
+void LoadCaptureRegion(CaptureRegion& region) {
+    region = CaptureRegion{};
+    platform::SettingsStore store;
+    store.SetRootKey(kRootKey);
+    if (!store.OpenKey(kSettingsKey, false))
+        return;  // the values before have created the key; a store that cannot be read threw then
+    platform::RegValue value;
+    if (store.GetValue(kRegionValue, &value)) {
+        const auto& data = CheckedData(value, platform::RegType::Binary, 16, kRegionValue);
+        if (data.size() != 16) ThrowInvalidDataType(kRegionValue);
+        int32_t v[4];
+        std::memcpy(v, data.data(), 16);
+        region = CaptureRegion{v[0], v[1], v[2], v[3]};
+        if (!region.Stored()) region = CaptureRegion{};
+    }
+    store.CloseKey();
+}
+
+}  // namespace
+
 void LoadSettings(RecorderSettings& settings, MainWindowValues& window) {
     uint32_t boolSection = 0;
     ForEachValue(settings, window, boolSection, SettingDirection::Read);
     UnpackBoolSection(boolSection, settings);
+    LoadCaptureRegion(window.Region);
 }
 
 void SaveSettings(const RecorderSettings& settings, const MainWindowValues& window) {
     const uint32_t boolSection = PackBoolSection(settings);
     ForEachValue(settings, window, boolSection, SettingDirection::Write);
+    if (window.Region.Stored()) {
+        int32_t v[4] = {window.Region.Left, window.Region.Top, window.Region.Width, window.Region.Height};
+        AccessSetting(v, sizeof v, SettingDirection::Write, SettingKind::Block, kRegionValue);
+    }
 }
