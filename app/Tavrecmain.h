@@ -36,7 +36,7 @@ class ToolbarVisibility;
 class ShortcutGrabs;
 class QTimer;
 struct xcb_key_press_event_t;
-namespace annotate { class FreehandDrawing; }
+namespace annotate { class FreehandDrawing; class ScreenDrawing; }
 
 enum RecorderState : int32_t { rsRecording = 0, rsIdle = 1, rsPaused = 2, rsPicking = 3 };
 
@@ -116,6 +116,7 @@ public:
     // The window to record: 1 the root window, 2 the one the user clicks on (0 when
     // cancelled or when the pick cannot start); 0 for any other mode.
     uint32_t PickCaptureWindow(int32_t mode);
+    uint32_t PickCaptureRegion(annotate::ScreenDrawing& screen);
     void CreateDrawOverlay(uint32_t window);
     void ReleaseDrawOverlay();
     void EnterDrawMode();
@@ -233,13 +234,19 @@ private:
     // The overlay, its flags and DrawLock; made with the window, gone with it.
     std::unique_ptr<annotate::FreehandDrawing> drawing_;
     uint32_t CaptureWindow = 0;
+    // The rectangle of the screen being recorded when a region was chosen at the
+    // start; not stored otherwise. The drawing overlay covers it instead of
+    // CaptureWindow's rectangle.
+    CaptureRegion captureRegion_;
+    bool CaptureRect(annotate::ScreenDrawing& screen, uint32_t window, RectL* rect) const;
     uint32_t PressWindow = 0;
     int32_t LastPointX = 0, LastPointY = 0;
     uint32_t PickedWindow = 0;
     // The desktop portal (TavrecmainPortal.cpp).
     void DetectScreenSource();
     // In place of the pick: asks the portal for a monitor (mode 1) or a window (mode
-    // 2, a monitor where it offers none, said so); the root window, 0 for other modes.
+    // 2, a monitor where it offers none, said so; a region, mode 3, is the monitor
+    // too, said so); the root window, 0 for other modes.
     uint32_t ChooseScreenCast(int32_t mode);
     // Keeps the token the portal gave the recording just started, for the next one.
     void KeepScreenCastToken();

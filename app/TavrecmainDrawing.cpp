@@ -59,6 +59,15 @@ std::mutex& TfrmMain::DrawLock() { return drawing_->DrawLock; }
 
 bool TfrmMain::InDrawMode() const { return drawing_->DrawMode.load(); }
 
+bool TfrmMain::CaptureRect(annotate::ScreenDrawing& screen, uint32_t window, RectL* rect) const {
+    if (captureRegion_.Stored()) {
+        *rect = RectL{captureRegion_.Left, captureRegion_.Top, captureRegion_.Left + captureRegion_.Width,
+                      captureRegion_.Top + captureRegion_.Height};
+        return true;
+    }
+    return screen.WindowRect(window, rect);
+}
+
 void TfrmMain::CreateDrawOverlay(uint32_t window) {
     CaptureWindow = window;
     annotate::ScreenDrawing* screen = DrawingScreen();
@@ -67,7 +76,7 @@ void TfrmMain::CreateDrawOverlay(uint32_t window) {
     if (screen) {
         // A compositing manager may have started or ended since the last recording.
         screen->DetectPath();
-        screen->WindowRect(window, &rect);
+        CaptureRect(*screen, window, &rect);
         bpp = screen->FrameBitsPerPixel();
     }
     Drawing().UseFastDraw.store(settings_.UseFastDraw);
@@ -171,7 +180,7 @@ void TfrmMain::DrawingHotkey(int hotkey) {
     } else if (hotkey == 5) {
         annotate::ScreenDrawing* screen = DrawingScreen();
         RectL rect{};
-        if (IsRecordingState(RecorderState_) && screen && screen->WindowRect(CaptureWindow, &rect))
+        if (IsRecordingState(RecorderState_) && screen && CaptureRect(*screen, CaptureWindow, &rect))
             screen->RedrawDrawing(Drawing(), rect);
     }
 }
@@ -217,7 +226,7 @@ void TfrmMain::OnHookMessage(const PostedMessage& message) {
             // was busy is drawn along the path the pointer took.
             const annotate::Point p{message.wParam, message.lParam};
             RectL rect{};
-            screen->WindowRect(CaptureWindow, &rect);
+            CaptureRect(*screen, CaptureWindow, &rect);
             const annotate::StrokeSettings s{Drawing().DrawTool.load(), windowValues_.PenColor,
                                              windowValues_.PenSize, windowValues_.EraserSize};
             const auto again = annotate::StrokeStep(*screen, Drawing(), annotate::Point{LastPointX, LastPointY}, p,

@@ -50,6 +50,8 @@ void TfrmMain::BuildConfigureMenu()
                                       settings_.CaptureSize == 1));
     AddMenuItem(areaMenu, NewMenuItem(QStringLiteral("Window"), MenuItemKind::Radio, 2, 0,
                                       settings_.CaptureSize == 2));
+    AddMenuItem(areaMenu, NewMenuItem(QStringLiteral("Region"), MenuItemKind::Radio, 3, 0,
+                                      settings_.CaptureSize == 3));
     captureArea->setMenu(areaMenu);
     AddMenuItem(pmeuConfigure, captureArea);
 

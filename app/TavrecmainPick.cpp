@@ -1,9 +1,10 @@
-// Picking the window to record: the root window, or the top-level window the user
-// clicks on while the pick hook holds the pointer.
+// Picking what to record: the root window, the top-level window the user clicks on
+// while the pick hook holds the pointer, or a free rectangle of the screen.
 #include <QEventLoop>
 
 #include "annotate/ScreenDrawing.h"
 #include "app/DrawingScreen.h"
+#include "app/RegionSelector.h"
 #include "app/Tavrecmain.h"
 #include "tavrechcore/tavrechcore.h"
 
@@ -18,10 +19,13 @@ bool WindowExists(annotate::ScreenDrawing& screen, uint32_t window) {
 
 uint32_t TfrmMain::PickCaptureWindow(int32_t mode) {
     annotate::ScreenDrawing* screen = DrawingScreen();
+    captureRegion_ = CaptureRegion{};
     if (!screen)
         return 0;
     if (mode == 1)
         return screen->Connection().Root();
+    if (mode == 3)
+        return PickCaptureRegion(*screen);
     if (mode != 2 || pickLoop_)
         return 0;
 
@@ -51,6 +55,21 @@ uint32_t TfrmMain::PickCaptureWindow(int32_t mode) {
     RepaintWholeScreen();
     RecorderState_ = rsIdle;
     return PickedWindow;
+}
+
+// A free rectangle: the root window is recorded, limited to the rectangle chosen.
+uint32_t TfrmMain::PickCaptureRegion(annotate::ScreenDrawing& screen) {
+    if (pickLoop_)
+        return 0;
+    RecorderState_ = rsPicking;
+    CaptureRegion chosen;
+    const bool confirmed = RegionSelector::Select(windowValues_.Region, &chosen);
+    RecorderState_ = rsIdle;
+    if (!confirmed)
+        return 0;
+    windowValues_.Region = chosen;  // offered again at the next start, and saved at exit
+    captureRegion_ = chosen;
+    return screen.Connection().Root();
 }
 
 void TfrmMain::OnPickMessage(const PostedMessage& message) {

@@ -48,9 +48,15 @@ void TfrmMain::DetectScreenSource()
 uint32_t TfrmMain::ChooseScreenCast(int32_t mode)
 {
     annotate::ScreenDrawing* screen = DrawingScreen();
-    if (!screen || (mode != 1 && mode != 2))
+    captureRegion_ = CaptureRegion{};
+    if (!screen || mode < 1 || mode > 3)
         return 0;
     uint32_t type = kMonitor;
+    if (mode == 3) {
+        PlainBox(this, QStringLiteral("A region of the screen cannot be recorded through this desktop's "
+                                      "screen-cast portal: the whole screen is recorded instead."));
+        ReassertTopmost();
+    }
     if (mode == 2) {
         if (GetScreenCastSourceTypes() & kWindow) {
             type = kWindow;

@@ -98,6 +98,10 @@ void TfrmMain::FillCaptureOptions()
     o.UseQuickMode = settings_.UseQuickMode ? 1 : 0;
     o.UseFastDraw = settings_.UseFastDraw ? 1 : 0;
     o.AddCCDImage = settings_.AddCCDImage ? 1 : 0;
+    o.RegionLeft = captureRegion_.Left;
+    o.RegionTop = captureRegion_.Top;
+    o.RegionWidth = captureRegion_.Width;
+    o.RegionHeight = captureRegion_.Height;
 
     captureContext_ = CaptureContext{};
     captureContext_.Options = &captureOptions_;

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/BitmapInformation.h"
 #include "engine/CaptureThreads.h"
 #include "engine/ContextAccess.h"
 #include "engine/FrameChanges.h"
@@ -195,7 +196,18 @@ bool VideoCapture::SetUp()
     portal_ = TakePortalSource(context_);
     if (portal_)
         format_ = PortalFrameFormat(*portal_);
-    if (portal_ ? !format_ : GetBitmapInformation(options_->CaptureWindow, &format_) != 1) {
+    if (HasRegion(*options_)) {
+        if (portal_) {
+            ReportCaptureError(notify_, "Capture region needs the X11 screen grab");
+            return false;
+        }
+        const RegionFormat made = GetRegionInformation(*options_, &format_);
+        if (made != RegionFormat::Made) {
+            ReportCaptureError(notify_, made == RegionFormat::OffScreen ? "Capture region lies outside the screen"
+                                                                        : "Failed to get bitmap information");
+            return false;
+        }
+    } else if (portal_ ? !format_ : GetBitmapInformation(options_->CaptureWindow, &format_) != 1) {
         ReportCaptureError(notify_, "Failed to get bitmap information");
         return false;
     }
@@ -247,8 +259,12 @@ bool VideoCapture::SetUpX11()
         ReportScreenError("Failed to open the X display", error);
         return false;
     }
-    window_ = options_->CaptureWindow ? options_->CaptureWindow : display_->Root();
-    if (!display_->GetWindowRect(window_, &rect_)) {
+    if (HasRegion(*options_)) {
+        // A region is a fixed rectangle of the root: window_ stays 0, so it never moves.
+        rect_ = RectL{options_->RegionLeft, options_->RegionTop, options_->RegionLeft + options_->RegionWidth,
+                      options_->RegionTop + options_->RegionHeight};
+    } else if (window_ = options_->CaptureWindow ? options_->CaptureWindow : display_->Root();
+               !display_->GetWindowRect(window_, &rect_)) {
         ReportScreenError("Failed to read the capture window's rectangle", display_->LastError());
         return false;
     }
@@ -463,7 +479,7 @@ uint32_t VideoCapture::Run()
         }
 
         RectL rect;
-        if (display_ && display_->GetWindowRect(window_, &rect))
+        if (display_ && window_ && display_->GetWindowRect(window_, &rect))
             rect_ = rect;
 
         // The slot is derived from the exact elapsed time (not from an interval rounded

@@ -85,6 +85,20 @@ typedef struct CaptureOptions {
     /* Filled by the program only. */
     uint32_t UseFastDraw;
     uint32_t AddCCDImage;
+    /* Appended after the fields above, which keep their places. A fixed rectangle of
+     * the screen, in root-window coordinates: when RegionWidth and RegionHeight are
+     * both above 0 the recording covers exactly that rectangle (CaptureWindow is then
+     * not read; the program passes the root), with OnFrame, the cursor and Speedup
+     * Mode as for a window. The rectangle must lie wholly on the screen, else the
+     * video set-up fails with "Capture region lies outside the screen"; the desktop
+     * portal's screen cast records no region ("Capture region needs the X11 screen
+     * grab"). A caller that clears the whole record, as the calling order asks, leaves
+     * them 0 and records CaptureWindow as before; a caller built against the record
+     * without these fields must be rebuilt, since the record grew. */
+    int32_t RegionLeft;
+    int32_t RegionTop;
+    int32_t RegionWidth;
+    int32_t RegionHeight;
 } CaptureOptions;
 
 typedef struct CaptureContext {

@@ -212,9 +212,11 @@ void ForEachValue(Settings& s, Window& w, Word& boolSection, SettingDirection di
 
 namespace {
 
-// The text values that exist only once there is something to keep (the desktop
-// portal's restore tokens): a missing one is left missing and reads as empty, so a
-// settings file without them loads, and a first start writes, as before.
+// The values that exist only once there is something to keep (the remembered region,
+// the desktop portal's restore tokens): a missing one is left missing and reads as
+// none, so a settings file without them loads, and a first start writes, as before.
+constexpr const char* kRegionValue = "CaptureRegion";
+
 struct OptionalText {
     char* (*field)(RecorderSettings&);
     size_t capacity;
@@ -225,14 +227,25 @@ const OptionalText kOptionalTexts[] = {
     {[](RecorderSettings& s) { return s.ScreenCastWindowToken; }, kScreenCastTokenCapacity, "ScreenCastWindowToken"},
 };
 
-void LoadOptionalTexts(RecorderSettings& settings) {
+// A region value that is not 16 bytes of REG_BINARY, or a token that is not a text,
+// is refused as any value of the wrong type is.
+void LoadOptionalValues(RecorderSettings& settings, CaptureRegion& region) {
+    region = CaptureRegion{};
     for (const OptionalText& text : kOptionalTexts) text.field(settings)[0] = '\0';
     platform::SettingsStore store;
     store.SetRootKey(kRootKey);
     if (!store.OpenKey(kSettingsKey, false))
         return;  // the values before have created the key; a store that cannot be read threw then
+    platform::RegValue value;
+    if (store.GetValue(kRegionValue, &value)) {
+        const auto& data = CheckedData(value, platform::RegType::Binary, 16, kRegionValue);
+        if (data.size() != 16) ThrowInvalidDataType(kRegionValue);
+        int32_t v[4];
+        std::memcpy(v, data.data(), 16);
+        region = CaptureRegion{v[0], v[1], v[2], v[3]};
+        if (!region.Stored()) region = CaptureRegion{};
+    }
     for (const OptionalText& text : kOptionalTexts) {
-        platform::RegValue value;
         if (!store.GetValue(text.name, &value)) continue;
         const std::string_view stored = TextOf(value, text.name);
         const size_t n = Utf8PrefixLength(stored, text.capacity - 1);
@@ -243,7 +256,11 @@ void LoadOptionalTexts(RecorderSettings& settings) {
     store.CloseKey();
 }
 
-void SaveOptionalTexts(const RecorderSettings& settings) {
+void SaveOptionalValues(const RecorderSettings& settings, const CaptureRegion& region) {
+    if (region.Stored()) {
+        int32_t v[4] = {region.Left, region.Top, region.Width, region.Height};
+        AccessSetting(v, sizeof v, SettingDirection::Write, SettingKind::Block, kRegionValue);
+    }
     for (const OptionalText& text : kOptionalTexts) {
         char* field = text.field(const_cast<RecorderSettings&>(settings));
         if (field[0] != '\0') AccessSetting(field, text.capacity, SettingDirection::Write, SettingKind::Text, text.name);
@@ -256,11 +273,11 @@ void LoadSettings(RecorderSettings& settings, MainWindowValues& window) {
     uint32_t boolSection = 0;
     ForEachValue(settings, window, boolSection, SettingDirection::Read);
     UnpackBoolSection(boolSection, settings);
-    LoadOptionalTexts(settings);
+    LoadOptionalValues(settings, window.Region);
 }
 
 void SaveSettings(const RecorderSettings& settings, const MainWindowValues& window) {
     const uint32_t boolSection = PackBoolSection(settings);
     ForEachValue(settings, window, boolSection, SettingDirection::Write);
-    SaveOptionalTexts(settings);
+    SaveOptionalValues(settings, window.Region);
 }

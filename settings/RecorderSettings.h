@@ -55,7 +55,7 @@ struct RecorderSettings {
     bool AddCCDImage = false;
     bool AutoAppendFilename = false;
     bool DisableHWAcce = false;
-    int32_t CaptureSize = 0;  // 1 full screen, 2 a window
+    int32_t CaptureSize = 0;  // 1 full screen, 2 a window, 3 a region chosen at each start
     int32_t FPS = 0;
     int32_t SoundSample = 0;
     char SavedFile[kSavedFileCapacity] = {};    // zero-terminated UTF-8
@@ -74,6 +74,16 @@ struct RecorderSettings {
     char ScreenCastWindowToken[kScreenCastTokenCapacity] = {};
 };
 
+// The rectangle of the screen last chosen for a region recording, in root
+// coordinates; Width or Height 0: none chosen yet.
+struct CaptureRegion {
+    int32_t Left = 0;
+    int32_t Top = 0;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    bool Stored() const { return Width > 0 && Height > 0; }
+};
+
 // Values of the main window persisted beside the record.
 struct MainWindowValues {
     uint32_t PenColor = 0;   // COLORREF 0x00BBGGRR
@@ -81,6 +91,11 @@ struct MainWindowValues {
     int32_t EraserSize = 0;  // pixels
     int32_t WindowLeft = 0;
     int32_t WindowTop = 0;
+    // Stored as "CaptureRegion", 16 bytes of REG_BINARY (Left, Top, Width, Height as
+    // little-endian int32), after every other value. Unlike the others it is not
+    // created when missing: a settings file without it loads as before and means no
+    // region stored, and it is written only once a region has been chosen.
+    CaptureRegion Region;
 };
 
 // A failure of loading or saving. what() is the text to show the user:

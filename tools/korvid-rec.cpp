@@ -137,7 +137,33 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "korvid-rec: cannot open the X display: %s\n", error.c_str());
         return 1;
     }
-    if (portal) {
+    if (portal && args.region) {
+        std::fprintf(stderr, "korvid-rec: --region: the portal records what the desktop shares; no region\n");
+        return 2;
+    }
+    if (args.region) {
+        // A region partly or wholly off the screen is refused rather than clipped, so
+        // the file never shows another rectangle than the one asked for.
+        RectL screen{};
+        if (!display->GetWindowRect(display->Root(), &screen)) {
+            std::fprintf(stderr, "korvid-rec: cannot read the screen's size\n");
+            return 1;
+        }
+        const long long right = static_cast<long long>(args.regionLeft) + args.regionWidth;
+        const long long bottom = static_cast<long long>(args.regionTop) + args.regionHeight;
+        if (args.regionLeft < screen.left || args.regionTop < screen.top || right > screen.right ||
+            bottom > screen.bottom) {
+            std::fprintf(stderr, "korvid-rec: --region %dx%d+%d+%d does not lie wholly on the %dx%d screen\n",
+                         args.regionWidth, args.regionHeight, args.regionLeft, args.regionTop,
+                         screen.right - screen.left, screen.bottom - screen.top);
+            return 2;
+        }
+        options.CaptureWindow = display->Root();
+        options.RegionLeft = args.regionLeft;
+        options.RegionTop = args.regionTop;
+        options.RegionWidth = args.regionWidth;
+        options.RegionHeight = args.regionHeight;
+    } else if (portal) {
         options.CaptureWindow = display ? display->Root() : 0;
     } else if (window == "root") {
         options.CaptureWindow = display->Root();

@@ -150,9 +150,11 @@ TEST_F(MainWindow, ConfigureMenuShowsTheSettingsWithRealSeparators)
         }
         QMenu* area = actions[0]->menu();
         ASSERT_NE(area, nullptr);
-        ASSERT_EQ(area->actions().size(), 2);
+        ASSERT_EQ(area->actions().size(), 3);
         EXPECT_FALSE(Item(area, QStringLiteral("Full Screen"))->isChecked());
         EXPECT_TRUE(Item(area, QStringLiteral("Window"))->isChecked());
+        EXPECT_FALSE(Item(area, QStringLiteral("Region"))->isChecked());
+        EXPECT_EQ(Item(area, QStringLiteral("Region"))->Tag(), 3);
         window_->BuildConfigureMenu();
     }
 }
@@ -200,6 +202,12 @@ TEST_F(MainWindow, CheckAndRadioItemsChangeTheirSettingOnce)
     EXPECT_FALSE(full->isChecked());
     EXPECT_TRUE(win->isChecked());
     EXPECT_EQ(settings.CaptureSize, 2);
+    MenuItem* region = Item(area, QStringLiteral("Region"));
+    region->trigger();
+    EXPECT_TRUE(region->isChecked());
+    EXPECT_FALSE(win->isChecked());
+    EXPECT_EQ(settings.CaptureSize, 3);
+    win->trigger();
 
     // What the menu changed is saved at exit.
     window_.reset();

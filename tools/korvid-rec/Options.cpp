@@ -1,5 +1,6 @@
 #include "tools/korvid-rec/Options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,11 @@ void PrintHelp()
         "  --window root|under-pointer|ID  what to record: the whole screen (default), the\n"
         "                                  top-level window under the pointer at start, or\n"
         "                                  the X window with that id (decimal or 0x hex)\n"
+        "  --region WxH+X+Y                record exactly that rectangle of the screen: W by\n"
+        "                                  H pixels, its top-left corner X, Y pixels from the\n"
+        "                                  screen's top-left one (instead of --window). A\n"
+        "                                  rectangle that does not lie wholly on the screen\n"
+        "                                  is refused, not clipped\n"
         "  --fps N                         frames per second, 1 to 1000 (default 15)\n"
         "  --codec DESCRIPTION             video compressor, exactly as --list-codecs prints\n"
         "                                  it; any other text records uncompressed\n"
@@ -57,6 +63,24 @@ void PrintHelp()
         "Exit status: 0 when the recording was stopped and its file completed, 1 on failure\n"
         "or when the recording ended by itself (the library's message is printed), 2 for\n"
         "bad arguments.\n");
+}
+
+// WxH+X+Y: W and H above 0; X and Y may be negative ("+-5"), which the recording
+// refuses later as off the screen.
+bool ParseRegion(const char* text, Options* options)
+{
+    unsigned width = 0, height = 0;
+    int left = 0, top = 0, used = 0;
+    if (std::sscanf(text, "%ux%u+%d+%d%n", &width, &height, &left, &top, &used) != 4 ||
+        text[used] != '\0' || width == 0 || height == 0 || width > 0x7FFF || height > 0x7FFF ||
+        !std::isdigit(static_cast<unsigned char>(text[0])))
+        return false;
+    options->region = true;
+    options->regionLeft = left;
+    options->regionTop = top;
+    options->regionWidth = static_cast<int32_t>(width);
+    options->regionHeight = static_cast<int32_t>(height);
+    return true;
 }
 
 }  // namespace
@@ -120,6 +144,14 @@ int ParseOptions(int argc, char** argv, Options* options)
                 settings::PcmFormat(rate, static_cast<uint16_t>(channels), static_cast<uint16_t>(bits));
         } else if (arg == "--window") {
             options->window = value("--window");
+        } else if (arg == "--region") {
+            const std::string text = value("--region");
+            if (!ParseRegion(text.c_str(), options)) {
+                std::fprintf(stderr,
+                             "korvid-rec: --region must be WxH+X+Y, W and H whole numbers above 0, "
+                             "X and Y whole numbers (e.g. 640x480+100+50)\n");
+                return 2;
+            }
         } else if (arg == "--fps") {
             if (!ParseUnsigned(value("--fps"), &options->fps) || options->fps < 1 || options->fps > 1000) {
                 std::fprintf(stderr, "korvid-rec: --fps must be a whole number from 1 to 1000\n");
@@ -149,6 +181,10 @@ int ParseOptions(int argc, char** argv, Options* options)
     }
     if (listSources)
         return ListSources(options->source);
+    if (options->region && options->window != "root") {
+        std::fprintf(stderr, "korvid-rec: --region and --window exclude each other\n");
+        return 2;
+    }
     if (options->file.empty()) {
         std::fprintf(stderr, "korvid-rec: no output file given (see --help)\n");
         return 2;

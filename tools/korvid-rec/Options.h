@@ -1,6 +1,7 @@
 // korvid-rec's command line: what to record, how, and into which file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/WinTypes.h"
@@ -10,6 +11,8 @@ namespace tools {
 
 struct Options {
     std::string window = "root";  // root, under-pointer or a window id, as given
+    bool region = false;  // --region: a fixed rectangle of the screen instead of a window
+    int32_t regionLeft = 0, regionTop = 0, regionWidth = 0, regionHeight = 0;
     unsigned long long fps = 15;
     std::string codec = "Uncompress";
     bool speedup = false;  // Speedup Mode: slots without change are empty positions
