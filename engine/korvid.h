@@ -85,6 +85,14 @@ typedef struct CaptureOptions {
     /* Filled by the program only. */
     uint32_t UseFastDraw;
     uint32_t AddCCDImage;
+    /* Read by the library when AudioEnabled is 1: the description of a second capture
+     * device, captured at the same time as AudioDeviceName and mixed with it into the
+     * one audio stream (the samples summed, clipped at the format's limits). Empty
+     * (all zeros, as a cleared record has it): one device only. Unlike the first, a
+     * name that matches no device fails the recording rather than record the
+     * default device twice. Placed last so that callers written before it keep
+     * working once they clear the record. */
+    char AudioDeviceName2[64];
 } CaptureOptions;
 
 typedef struct CaptureContext {
