@@ -152,8 +152,12 @@ bool PulseCaptureDevice::Stop() {
     // a little longer than it should take, and keep nothing captured after it.
     if (!timeline_->Ending()) timeline_->EndAt(now);
     if (placement_->Silent(now)) placement_->FillSilence(now);
+    // A source that sends its sound in large blocks (a sine source, some network
+    // sources) may still owe a whole block when little seems missing.
     const uint64_t missingMs =
-        pa_bytes_to_usec(timeline_->Missing(), pa_stream_get_sample_spec(stream_->Get())) / PA_USEC_PER_MSEC;
+        std::max({pa_bytes_to_usec(timeline_->Missing(), pa_stream_get_sample_spec(stream_->Get())),
+                  placement_->SourceLatency(), placement_->LongestGap()}) /
+        PA_USEC_PER_MSEC;
     connection_->WaitUntil(&StopReached, this,
                            static_cast<uint32_t>(std::min<uint64_t>(missingMs + 300, kStopWaitMaxMs)));
     if (!CheckHealthy()) return false;
