@@ -71,7 +71,7 @@ bool WriteBuffer(platform::SettingsStore& store, const void* buffer, size_t capa
 }
 
 void ReadBuffer(platform::SettingsStore& store, void* buffer, size_t capacity, SettingKind kind, const char* name,
-                const std::string& openError) {
+                const std::string& openError, bool optional) {
     auto createWithBuffer = [&] {
         if (!WriteBuffer(store, buffer, capacity, kind, name))
             ThrowFailedToSetData(name, store.HasOpenKey() ? store.LastError() : openError);
@@ -96,7 +96,7 @@ void ReadBuffer(platform::SettingsStore& store, void* buffer, size_t capacity, S
 
     platform::RegValue value;
     if (!store.GetValue(name, &value)) {
-        createWithBuffer();
+        if (!optional) createWithBuffer();
         return;
     }
 
@@ -139,7 +139,8 @@ void ReadBuffer(platform::SettingsStore& store, void* buffer, size_t capacity, S
 SettingsError::SettingsError(Kind kind, const std::string& message, std::string valueName, std::string detail)
     : std::runtime_error(message), kind_(kind), valueName_(std::move(valueName)), detail_(std::move(detail)) {}
 
-void AccessSetting(void* buffer, size_t capacity, SettingDirection direction, SettingKind kind, const char* name) {
+void AccessSetting(void* buffer, size_t capacity, SettingDirection direction, SettingKind kind, const char* name,
+                   bool optional) {
     if (!buffer || !name) throw std::invalid_argument("AccessSetting: null buffer or name");
     bool fourBytes = kind == SettingKind::Integer || kind == SettingKind::Word;
     if ((fourBytes && capacity < 4) || (!fourBytes && kind != SettingKind::Block && capacity == 0))
@@ -158,10 +159,15 @@ void AccessSetting(void* buffer, size_t capacity, SettingDirection direction, Se
     }
 
     if (direction == SettingDirection::Write) {
-        if (!WriteBuffer(store, buffer, capacity, kind, name))
+        const bool unused = optional && kind == SettingKind::Text && static_cast<const char*>(buffer)[0] == '\0';
+        if (unused) {
+            if (store.ValueExists(name) && !store.DeleteValue(name))
+                ThrowFailedToSetData(name, store.HasOpenKey() ? store.LastError() : openError);
+        } else if (!WriteBuffer(store, buffer, capacity, kind, name)) {
             ThrowFailedToSetData(name, store.HasOpenKey() ? store.LastError() : openError);
+        }
     } else {
-        ReadBuffer(store, buffer, capacity, kind, name, openError);
+        ReadBuffer(store, buffer, capacity, kind, name, openError, optional);
     }
     store.CloseKey();
 }
@@ -186,9 +192,9 @@ namespace {
 // The values in the order they are read and written; CurrentFile only on reading.
 template <typename Settings, typename Window, typename Word>
 void ForEachValue(Settings& s, Window& w, Word& boolSection, SettingDirection direction) {
-    auto access = [&](auto* field, size_t capacity, SettingKind kind, const char* name) {
+    auto access = [&](auto* field, size_t capacity, SettingKind kind, const char* name, bool optional = false) {
         using Field = std::remove_const_t<std::remove_pointer_t<decltype(field)>>;
-        AccessSetting(const_cast<Field*>(field), capacity, direction, kind, name);
+        AccessSetting(const_cast<Field*>(field), capacity, direction, kind, name, optional);
     };
     access(&w.PenColor, 4, SettingKind::Word, "PenColor");
     access(&w.PenSize, 4, SettingKind::Integer, "PenSize");
@@ -206,6 +212,7 @@ void ForEachValue(Settings& s, Window& w, Word& boolSection, SettingDirection di
     access(s.CCDDevice, kWideDeviceCapacity, SettingKind::WideText, "CCDDevice");
     access(s.VCMDevice, kWideDeviceCapacity, SettingKind::WideText, "VCMDevice");
     for (int i = 0; i < kHotkeyCount; ++i) access(&s.Hotkeys[i].Shortcut, 4, SettingKind::Word, kHotkeyValueNames[i]);
+    access(s.DSSoundDevice2, sizeof s.DSSoundDevice2, SettingKind::Text, "DSSoundDevice2", true);
 }
 
 }  // namespace
