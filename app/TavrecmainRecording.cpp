@@ -86,6 +86,7 @@ void TfrmMain::FillCaptureOptions()
     CaptureOptions& o = captureOptions_;
     CopyText(o.FileName, settings_.CurrentFile);
     CopyText(o.AudioDeviceName, settings_.DSSoundDevice);
+    CopyText(o.AudioDeviceName2, settings_.DSSoundDevice2);
     std::memset(o.CodecName, 0, sizeof(o.CodecName));
     for (size_t i = 0; i + 1 < std::size(o.CodecName) && settings_.VCMDevice[i]; ++i)
         o.CodecName[i] = static_cast<uint16_t>(settings_.VCMDevice[i]);

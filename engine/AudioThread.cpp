@@ -1,6 +1,9 @@
 // The audio capture thread: captures into a looping sixteen-second buffer with one
 // notification per second and appends what was captured to the audio stream in
-// chunks of about one second, following RunEvent for pause and resume.
+// chunks of about one second, following RunEvent for pause and resume. With a second
+// device named in the options both are captured at once, each placed by its capture
+// time, and mixed into the one stream. Both capture in the recording's format: the
+// sound server converts a source that runs at another rate or channel count.
 #include "engine/AudioThread.h"
 
 #include <algorithm>
@@ -10,6 +13,8 @@
 #include <string>
 
 #include "engine/AudioFormatCheck.h"
+#include "engine/AudioMix.h"
+#include "engine/AudioSource.h"
 #include "engine/CaptureThreads.h"
 #include "engine/ContextAccess.h"
 #include "engine/LastError.h"
@@ -21,15 +26,12 @@ namespace korvid {
 
 namespace {
 
-constexpr size_t kNotifications = 16;
+constexpr size_t kNotifications = AudioSource::kNotifications;
+constexpr size_t kMaxSources = 2;
 // How often the thread looks at RunEvent between notifications: a pause then ends
 // the sound within this time of the picture, not up to a second later, so a paused
 // recording neither gains nor loses sound against its picture.
 constexpr uint32_t kRunPollMs = 10;
-constexpr const char* kNoDirectSoundText =
-    "Your record device does not support directsound.\n"
-    "Please select another record device.\n"
-    "Please use [Preference]->[Video/Audio]->[Audio Setting] to select another device.";
 
 class PulseDeviceSource : public AudioDeviceSource {
 public:
@@ -53,7 +55,8 @@ public:
 
     ~AudioCapture()
     {
-        device_.reset();
+        for (auto& source : sources_)
+            source.reset();
         if (stream_)
             stream_->Release();
     }
@@ -62,14 +65,14 @@ public:
     uint32_t Run();
 
 private:
-    // Report a failure with the device's or the file's own reason after the text, and
-    // return false. The recording then ends and the program is told, as it is of a
-    // failure of the picture.
-    bool DeviceFailed(const char* text);
+    bool AddSource(std::string_view name, bool second);
+    // The sound captured by every source before one of them failed goes into the file.
     void KeepWhatWasCaptured();
     bool WriteFailed();
-    bool Drain();
-    bool CopyOut(uint32_t readPosition, bool report);
+    // Copies what the sources captured into the transfer buffer. final (after a
+    // stop): everything each source holds, a shorter one padded with silence;
+    // otherwise what all of them hold, the rest waiting for the next drain.
+    bool Drain(bool final = false, bool captured = false);
     bool Write();
     bool StartCapture();
     bool StopAndFlush();
@@ -78,14 +81,15 @@ private:
     const CaptureOptions* options_;
     const WaveFormatEx format_;
     platform::AviStream* stream_ = nullptr;
-    std::array<std::unique_ptr<platform::NamedEvent>, kNotifications> notifications_;
-    std::unique_ptr<platform::CaptureDevice> device_;
+    std::array<std::unique_ptr<AudioSource>, kMaxSources> sources_;
+    size_t sourceCount_ = 0;
     uint32_t bufferSize_ = 0;
     std::vector<uint8_t> transfer_;
-    uint32_t lastReadOffset_ = 0;
+    std::vector<uint8_t> mix_;  // the second source's sound before it is mixed in
     uint32_t pending_ = 0;
     int64_t samplePosition_ = 0;  // in blocks; 2^31 of them pass within hours at high rates
     bool capturing_ = false;
+    bool keeping_ = false;
 };
 
 bool AudioCapture::SetUp()
@@ -97,52 +101,40 @@ bool AudioCapture::SetUp()
     }
     if (!CreateAudioStream(options_, AviFileOf(context_), &stream_))
         return false;
-    for (auto& event : notifications_) {
-        event = platform::NamedEvent::CreateUnnamed(false);
-        if (!event) {
-            ReportCaptureError(options_->NotifyWindow, "Failed to create the sound capture notifications");
-            return false;
-        }
-    }
-    std::string id;
-    if (!FindCaptureDevice(OptionText(options_->AudioDeviceName), &id)) {
-        ReportCaptureError(options_->NotifyWindow, "Failed to list the sound capture devices");
-        return false;
-    }
-    device_ = CurrentAudioDeviceSource().Open(id);
-    if (!device_) {
-        ReportCaptureError(options_->NotifyWindow, "Failed to open the sound capture device");
-        return false;
-    }
-    uint32_t formats = 0;
-    if (!device_->GetFormats(&formats))
-        return DeviceFailed("Failed to read the sound capture formats");
-    if (formats == 0) {
-        ReportCaptureError(options_->NotifyWindow, kNoDirectSoundText);
-        return false;
-    }
     bufferSize_ = 16 * format_.nAvgBytesPerSec;
     transfer_.resize(bufferSize_);
-    if (!device_->CreateBuffer(format_, bufferSize_))
-        return DeviceFailed("Failed to create the sound capture buffer");
-    std::array<uint32_t, kNotifications> offsets;
-    std::array<platform::NamedEvent*, kNotifications> events;
-    for (size_t i = 0; i < kNotifications; ++i) {
-        offsets[i] = static_cast<uint32_t>(i) * format_.nAvgBytesPerSec;
-        events[i] = notifications_[i].get();
+    const std::string_view second = OptionText(options_->AudioDeviceName2);
+    if (!AddSource(OptionText(options_->AudioDeviceName), !second.empty()))
+        return false;
+    if (!second.empty()) {
+        mix_.resize(bufferSize_);
+        if (!AddSource(second, true))
+            return false;
     }
-    device_->SetNotificationPositions(offsets.data(), events.data(), kNotifications);
     StoreState(context_, StateAudioReady);
     return true;
 }
 
-bool AudioCapture::DeviceFailed(const char* text)
+// named: failure texts carry the source's description (two sources are recorded).
+bool AudioCapture::AddSource(std::string_view name, bool named)
 {
-    const std::string reason = device_ ? device_->LastError() : std::string();
-    const std::string message = reason.empty() ? std::string(text) : std::string(text) + ": " + reason;
-    KeepWhatWasCaptured();
-    ReportCaptureError(options_->NotifyWindow, message.c_str());
-    return false;
+    const bool second = sourceCount_ > 0;
+    std::string id;
+    if (!FindCaptureDevice(name, &id)) {
+        ReportCaptureError(options_->NotifyWindow, "Failed to list the sound capture devices");
+        return false;
+    }
+    if (second && id.empty()) {
+        // The first source falls back to the default device; a second one that is
+        // not there would record that device twice, or the same one as the first.
+        const std::string text = "The second sound capture device is not there (" + std::string(name) + ")";
+        ReportCaptureError(options_->NotifyWindow, text.c_str());
+        return false;
+    }
+    auto source = std::make_unique<AudioSource>(options_, std::string(name), named);
+    source->OnFailure([this] { KeepWhatWasCaptured(); });
+    sources_[sourceCount_++] = std::move(source);
+    return sources_[sourceCount_ - 1]->SetUp(id, format_, bufferSize_);
 }
 
 bool AudioCapture::WriteFailed()
@@ -154,50 +146,41 @@ bool AudioCapture::WriteFailed()
     return false;
 }
 
-// Copies the whole blocks captured since the last drain into the transfer buffer.
-// A source that went away (unplugged, the sound server ended) shows here first.
-bool AudioCapture::Drain()
-{
-    uint32_t readPosition = 0;
-    if (!device_->GetReadPosition(&readPosition))
-        return DeviceFailed("Failed to read the sound capture position");
-    return CopyOut(readPosition, true);
-}
-
-// The device failed (its source went away, say): the sound it captured before that
-// still goes into the file, so that the recording keeps everything up to the failure.
+// A device failed (its source went away, say): the sound captured before that still
+// goes into the file, so that the recording keeps everything up to the failure.
 void AudioCapture::KeepWhatWasCaptured()
 {
-    uint32_t end = 0;
-    if (!device_ || bufferSize_ == 0 || !device_->GetCapturedPosition(&end))
+    if (keeping_ || bufferSize_ == 0)
         return;
-    if (CopyOut(end, false))
+    keeping_ = true;
+    if (Drain(false, true))
         Write();
+    keeping_ = false;
 }
 
-// Copies the whole blocks from the last read offset up to readPosition. report:
-// a refused lock is reported as the recording's failure (otherwise only false).
-bool AudioCapture::CopyOut(uint32_t readPosition, bool report)
+bool AudioCapture::Drain(bool final, bool captured)
 {
-    int64_t available = static_cast<int64_t>(readPosition) - lastReadOffset_;
-    if (available < 0)
-        available += bufferSize_;
-    available -= available % format_.nBlockAlign;
-    available = std::min<int64_t>(available, static_cast<int64_t>(transfer_.size()) - pending_);
-    if (available <= 0)
+    std::array<uint32_t, kMaxSources> available{};
+    for (size_t i = 0; i < sourceCount_; ++i)
+        if (!sources_[i]->Available(&available[i], captured))
+            return false;
+    const auto first = available.begin(), last = available.begin() + sourceCount_;
+    uint32_t length = final ? *std::max_element(first, last) : *std::min_element(first, last);
+    length = std::min(length, static_cast<uint32_t>(transfer_.size()) - pending_);
+    if (length == 0)
         return true;
-    void* region1 = nullptr;
-    void* region2 = nullptr;
-    uint32_t length1 = 0, length2 = 0;
-    if (!device_->Lock(lastReadOffset_, static_cast<uint32_t>(available), &region1, &length1, &region2, &length2))
-        return report && DeviceFailed("Failed to lock the sound capture buffer");
-    std::memcpy(&transfer_[pending_], region1, length1);
-    if (region2 && length2)
-        std::memcpy(&transfer_[pending_ + length1], region2, length2);
-    pending_ += length1 + length2;
-    lastReadOffset_ = (lastReadOffset_ + length1 + length2) % bufferSize_;
-    if (!device_->Unlock(region1, length1, region2, length2))
-        return report && DeviceFailed("Failed to unlock the sound capture buffer");
+    const uint8_t silence = SilenceByte(format_.wBitsPerSample);
+    uint8_t* target = &transfer_[pending_];
+    for (size_t i = 0; i < sourceCount_; ++i) {
+        uint8_t* into = i == 0 ? target : mix_.data();
+        const uint32_t own = std::min(available[i], length);
+        if (!sources_[i]->CopyOut(into, own, !captured))
+            return false;
+        std::memset(into + own, silence, length - own);
+        if (i > 0)
+            MixInto(target, into, length, format_.wBitsPerSample);
+    }
+    pending_ += length;
     return true;
 }
 
@@ -219,31 +202,46 @@ bool AudioCapture::StartCapture()
 {
     if (capturing_)
         return true;
-    if (!device_->Start())
-        return DeviceFailed("Failed to start the sound capture");
+    // Every source's run begins at one instant, so their sound lines up when mixed
+    // even though each start waits for the sound server.
+    const uint64_t now = platform::AudioCapture::ClockUs();
+    for (size_t i = 0; i < sourceCount_; ++i)
+        if (!sources_[i]->Start(now))
+            return false;
     capturing_ = true;
     return true;
 }
 
 bool AudioCapture::StopAndFlush()
 {
-    if (!device_->Stop())
-        return DeviceFailed("Failed to stop the sound capture");
+    // Likewise every run ends at one instant: a stop waits for the sound still on
+    // its way, and the next source must not go on capturing meanwhile.
+    const uint64_t now = platform::AudioCapture::ClockUs();
+    for (size_t i = 0; i < sourceCount_; ++i)
+        if (!sources_[i]->EndRunAt(now))
+            return false;
+    for (size_t i = 0; i < sourceCount_; ++i)
+        if (!sources_[i]->Stop())
+            return false;
     capturing_ = false;
-    return Drain() && Write();
+    return Drain(true) && Write();
 }
 
 uint32_t AudioCapture::Run()
 {
     platform::NamedEvent* run = RunEvent(context_);
     platform::NamedEvent* stop = StopEvent(context_);
-    // The sixteen notifications, and the stop request: a stop is seen at once rather
-    // than at the next notification, so that the sound ends where the video ends (and
-    // the caller waits no longer than the final flush).
-    std::array<platform::NamedEvent*, kNotifications + 1> events;
-    for (size_t i = 0; i < kNotifications; ++i)
-        events[i] = notifications_[i].get();
-    events[kNotifications] = stop;
+    // The notifications of every source, and the stop request: a stop is seen at once
+    // rather than at the next notification, so that the sound ends where the video
+    // ends (and the caller waits no longer than the final flush). A source that fails
+    // sets its notifications, so its failure is seen at once too.
+    std::array<platform::NamedEvent*, kNotifications * kMaxSources + 1> events;
+    size_t count = 0;
+    for (size_t s = 0; s < sourceCount_; ++s)
+        for (size_t i = 0; i < kNotifications; ++i)
+            events[count++] = sources_[s]->Notification(i);
+    const size_t stopIndex = count;
+    events[count++] = stop;
 
     for (;;) {
         const int running = run->State();
@@ -267,14 +265,14 @@ uint32_t AudioCapture::Run()
         if (stopping == 1)
             return StopAndFlush() ? 0 : 1;  // the last chunk
 
-        const int woken = platform::NamedEvent::WaitAny(events.data(), events.size(), kRunPollMs);
+        const int woken = platform::NamedEvent::WaitAny(events.data(), count, kRunPollMs);
         if (woken == -1)
             continue;  // time to look at RunEvent again
         if (woken < 0) {
             ReportWaitFailure(options_->NotifyWindow, "Failed to wait for sound notifications");
             return 1;
         }
-        if (woken == static_cast<int>(kNotifications))
+        if (woken == static_cast<int>(stopIndex))
             return StopAndFlush() ? 0 : 1;  // the last chunk
         if (!Drain() || !Write())
             return 1;

@@ -99,6 +99,15 @@ typedef struct CaptureOptions {
     int32_t RegionTop;
     int32_t RegionWidth;
     int32_t RegionHeight;
+    /* Read by the library when AudioEnabled is 1: the description of a second capture
+     * device, captured at the same time as AudioDeviceName and mixed with it into the
+     * one audio stream (the samples summed, clipped at the format's limits). Empty
+     * (all zeros, as a cleared record has it): one device only. Unlike the first, a
+     * name that matches no device fails the recording rather than record the
+     * default device twice. Appended after the region, as the region was appended:
+     * callers written before either keep working once they clear the record (and are
+     * rebuilt, since the record grew). */
+    char AudioDeviceName2[64];
 } CaptureOptions;
 
 typedef struct CaptureContext {

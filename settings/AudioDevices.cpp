@@ -47,7 +47,8 @@ AudioDeviceList EnumerateAudioDevices(AudioDeviceSource& source) {
         AudioDeviceCaps caps;
         if (!source.GetCaps(device, &caps)) continue;
         if (caps.dwFlags == kCapsEmulatedOnly) continue;
-        list.push_back({std::string(platform::StoredAudioDescription(device.description)), FormatsOfMask(caps.dwFormats)});
+        list.push_back({std::string(platform::StoredAudioDescription(device.description)), FormatsOfMask(caps.dwFormats),
+                        device.id.empty()});
     }
     return list;
 }

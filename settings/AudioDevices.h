@@ -18,6 +18,7 @@ inline constexpr size_t kAudioDescriptionMax = platform::kAudioDescriptionMax;
 struct AudioDeviceEntry {
     std::string Description;             // at most kAudioDescriptionMax bytes
     std::vector<WaveFormatEx> Formats;   // in the order of the capability bits' table
+    bool Primary = false;                // the server's default source (no device of its own)
 };
 using AudioDeviceList = std::vector<AudioDeviceEntry>;
 

@@ -71,7 +71,7 @@ bool WriteBuffer(platform::SettingsStore& store, const void* buffer, size_t capa
 }
 
 void ReadBuffer(platform::SettingsStore& store, void* buffer, size_t capacity, SettingKind kind, const char* name,
-                const std::string& openError) {
+                const std::string& openError, bool optional) {
     auto createWithBuffer = [&] {
         if (!WriteBuffer(store, buffer, capacity, kind, name))
             ThrowFailedToSetData(name, store.HasOpenKey() ? store.LastError() : openError);
@@ -96,7 +96,7 @@ void ReadBuffer(platform::SettingsStore& store, void* buffer, size_t capacity, S
 
     platform::RegValue value;
     if (!store.GetValue(name, &value)) {
-        createWithBuffer();
+        if (!optional) createWithBuffer();
         return;
     }
 
@@ -139,7 +139,8 @@ void ReadBuffer(platform::SettingsStore& store, void* buffer, size_t capacity, S
 SettingsError::SettingsError(Kind kind, const std::string& message, std::string valueName, std::string detail)
     : std::runtime_error(message), kind_(kind), valueName_(std::move(valueName)), detail_(std::move(detail)) {}
 
-void AccessSetting(void* buffer, size_t capacity, SettingDirection direction, SettingKind kind, const char* name) {
+void AccessSetting(void* buffer, size_t capacity, SettingDirection direction, SettingKind kind, const char* name,
+                   bool optional) {
     if (!buffer || !name) throw std::invalid_argument("AccessSetting: null buffer or name");
     bool fourBytes = kind == SettingKind::Integer || kind == SettingKind::Word;
     if ((fourBytes && capacity < 4) || (!fourBytes && kind != SettingKind::Block && capacity == 0))
@@ -158,10 +159,15 @@ void AccessSetting(void* buffer, size_t capacity, SettingDirection direction, Se
     }
 
     if (direction == SettingDirection::Write) {
-        if (!WriteBuffer(store, buffer, capacity, kind, name))
+        const bool unused = optional && kind == SettingKind::Text && static_cast<const char*>(buffer)[0] == '\0';
+        if (unused) {
+            if (store.ValueExists(name) && !store.DeleteValue(name))
+                ThrowFailedToSetData(name, store.HasOpenKey() ? store.LastError() : openError);
+        } else if (!WriteBuffer(store, buffer, capacity, kind, name)) {
             ThrowFailedToSetData(name, store.HasOpenKey() ? store.LastError() : openError);
+        }
     } else {
-        ReadBuffer(store, buffer, capacity, kind, name, openError);
+        ReadBuffer(store, buffer, capacity, kind, name, openError, optional);
     }
     store.CloseKey();
 }
@@ -186,9 +192,9 @@ namespace {
 // The values in the order they are read and written; CurrentFile only on reading.
 template <typename Settings, typename Window, typename Word>
 void ForEachValue(Settings& s, Window& w, Word& boolSection, SettingDirection direction) {
-    auto access = [&](auto* field, size_t capacity, SettingKind kind, const char* name) {
+    auto access = [&](auto* field, size_t capacity, SettingKind kind, const char* name, bool optional = false) {
         using Field = std::remove_const_t<std::remove_pointer_t<decltype(field)>>;
-        AccessSetting(const_cast<Field*>(field), capacity, direction, kind, name);
+        AccessSetting(const_cast<Field*>(field), capacity, direction, kind, name, optional);
     };
     access(&w.PenColor, 4, SettingKind::Word, "PenColor");
     access(&w.PenSize, 4, SettingKind::Integer, "PenSize");
@@ -206,32 +212,25 @@ void ForEachValue(Settings& s, Window& w, Word& boolSection, SettingDirection di
     access(s.CCDDevice, kWideDeviceCapacity, SettingKind::WideText, "CCDDevice");
     access(s.VCMDevice, kWideDeviceCapacity, SettingKind::WideText, "VCMDevice");
     for (int i = 0; i < kHotkeyCount; ++i) access(&s.Hotkeys[i].Shortcut, 4, SettingKind::Word, kHotkeyValueNames[i]);
+    // Made only once there is something to keep (see RecorderSettings.h).
+    access(s.DSSoundDevice2, sizeof s.DSSoundDevice2, SettingKind::Text, "DSSoundDevice2", true);
+    access(s.ScreenCastToken, sizeof s.ScreenCastToken, SettingKind::Text, "ScreenCastToken", true);
+    access(s.ScreenCastWindowToken, sizeof s.ScreenCastWindowToken, SettingKind::Text, "ScreenCastWindowToken", true);
 }
 
 }  // namespace
 
 namespace {
 
-// The values that exist only once there is something to keep (the remembered region,
-// the desktop portal's restore tokens): a missing one is left missing and reads as
-// none, so a settings file without them loads, and a first start writes, as before.
+// The remembered region exists only once a region was chosen: a missing one is left
+// missing and reads as none, so a settings file without it loads, and a first start
+// writes, as before.
 constexpr const char* kRegionValue = "CaptureRegion";
 
-struct OptionalText {
-    char* (*field)(RecorderSettings&);
-    size_t capacity;
-    const char* name;
-};
-const OptionalText kOptionalTexts[] = {
-    {[](RecorderSettings& s) { return s.ScreenCastToken; }, kScreenCastTokenCapacity, "ScreenCastToken"},
-    {[](RecorderSettings& s) { return s.ScreenCastWindowToken; }, kScreenCastTokenCapacity, "ScreenCastWindowToken"},
-};
-
-// A region value that is not 16 bytes of REG_BINARY, or a token that is not a text,
-// is refused as any value of the wrong type is.
-void LoadOptionalValues(RecorderSettings& settings, CaptureRegion& region) {
+// A region value that is not 16 bytes of REG_BINARY is refused as any value of the
+// wrong type is.
+void LoadCaptureRegion(CaptureRegion& region) {
     region = CaptureRegion{};
-    for (const OptionalText& text : kOptionalTexts) text.field(settings)[0] = '\0';
     platform::SettingsStore store;
     store.SetRootKey(kRootKey);
     if (!store.OpenKey(kSettingsKey, false))
@@ -245,25 +244,13 @@ void LoadOptionalValues(RecorderSettings& settings, CaptureRegion& region) {
         region = CaptureRegion{v[0], v[1], v[2], v[3]};
         if (!region.Stored()) region = CaptureRegion{};
     }
-    for (const OptionalText& text : kOptionalTexts) {
-        if (!store.GetValue(text.name, &value)) continue;
-        const std::string_view stored = TextOf(value, text.name);
-        const size_t n = Utf8PrefixLength(stored, text.capacity - 1);
-        char* out = text.field(settings);
-        std::memcpy(out, stored.data(), n);
-        out[n] = '\0';
-    }
     store.CloseKey();
 }
 
-void SaveOptionalValues(const RecorderSettings& settings, const CaptureRegion& region) {
+void SaveCaptureRegion(const CaptureRegion& region) {
     if (region.Stored()) {
         int32_t v[4] = {region.Left, region.Top, region.Width, region.Height};
         AccessSetting(v, sizeof v, SettingDirection::Write, SettingKind::Block, kRegionValue);
-    }
-    for (const OptionalText& text : kOptionalTexts) {
-        char* field = text.field(const_cast<RecorderSettings&>(settings));
-        if (field[0] != '\0') AccessSetting(field, text.capacity, SettingDirection::Write, SettingKind::Text, text.name);
     }
 }
 
@@ -273,11 +260,11 @@ void LoadSettings(RecorderSettings& settings, MainWindowValues& window) {
     uint32_t boolSection = 0;
     ForEachValue(settings, window, boolSection, SettingDirection::Read);
     UnpackBoolSection(boolSection, settings);
-    LoadOptionalValues(settings, window.Region);
+    LoadCaptureRegion(window.Region);
 }
 
 void SaveSettings(const RecorderSettings& settings, const MainWindowValues& window) {
     const uint32_t boolSection = PackBoolSection(settings);
     ForEachValue(settings, window, boolSection, SettingDirection::Write);
-    SaveOptionalValues(settings, window.Region);
+    SaveCaptureRegion(window.Region);
 }

@@ -61,6 +61,9 @@ struct RecorderSettings {
     char SavedFile[kSavedFileCapacity] = {};    // zero-terminated UTF-8
     char CurrentFile[kSavedFileCapacity] = {};  // loaded from "SavedFile", never saved
     char DSSoundDevice[kSoundDeviceCapacity] = {};
+    // "DSSoundDevice2": a second device recorded with the first and mixed with it;
+    // empty (or the value missing): none.
+    char DSSoundDevice2[kSoundDeviceCapacity] = {};
     char16_t CCDDevice[kWideDeviceCapacity] = {};  // zero-terminated UTF-16
     char16_t VCMDevice[kWideDeviceCapacity] = {};
     WaveFormatEx SampleRate = {};
@@ -134,7 +137,13 @@ enum class SettingKind {
 // the store, at SettingsStore::DefaultPath()) on every call. A read of a missing
 // value writes the default at once: 1 for Integer and Word, the empty text for Text
 // and WideText, the buffer's present bytes for Block. Throws SettingsError.
-void AccessSetting(void* buffer, size_t capacity, SettingDirection direction, SettingKind kind, const char* name);
+//
+// optional (for values added after the first twenty, so that an older file loads
+// unchanged and a file stays as it was while the value is not used): a missing value
+// reads as its default and is not created; an empty Text is written by removing the
+// value.
+void AccessSetting(void* buffer, size_t capacity, SettingDirection direction, SettingKind kind, const char* name,
+                   bool optional = false);
 
 // The ten flags as the "BoolSection" word: bit 0 RecordAudio ... bit 9 DisableHWAcce.
 uint32_t PackBoolSection(const RecorderSettings& settings);

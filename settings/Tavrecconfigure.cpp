@@ -144,8 +144,14 @@ TfrmConfigure::TfrmConfigure(QWidget* owner, settings::CodecAdmissionCache& code
 
     audioDevices_ = settings::EnumerateAudioDevices();
     if (!audioDevices_.empty()) {
-        for (const settings::AudioDeviceEntry& device : audioDevices_)
+        cmbAudioDevice2->addItem(QString());
+        for (const settings::AudioDeviceEntry& device : audioDevices_) {
             cmbAudioDevice->addItem(QString::fromStdString(device.Description));
+            // The server's default is no second device: it would be one of the others.
+            if (!device.Primary)
+                cmbAudioDevice2->addItem(QString::fromStdString(device.Description));
+        }
+        cmbAudioDevice2->setCurrentIndex(0);
         cmbAudioDevice->setCurrentIndex(0);
         RefillSampleRates(0);
     } else {
@@ -153,6 +159,7 @@ TfrmConfigure::TfrmConfigure(QWidget* owner, settings::CodecAdmissionCache& code
         cmbAudioDevice->setPlaceholderText(kNoAudioDevice);
         cmbAudioDevice->setCurrentIndex(-1);
         cmbAudioDevice->setEnabled(false);
+        cmbAudioDevice2->setEnabled(false);
     }
 
     pgcConfigure->setCurrentIndex(0);
@@ -221,11 +228,16 @@ void TfrmConfigure::BuildAVSettingPage()
 
     gpxAudioSetting = new QGroupBox(QStringLiteral("Audio Setting"), tbsAVSetting);
     gpxAudioSetting->setObjectName(QStringLiteral("gpxAudioSetting"));
-    gpxAudioSetting->setGeometry(8, 200, 254, 121);
+    gpxAudioSetting->setGeometry(8, 200, 254, 135);
     lblAudioDevice = NewLabel(gpxAudioSetting, "lblAudioDevice", "Audio Record Device (Direct Sound)", 16, 25);
     cmbAudioDevice = NewComboBox(gpxAudioSetting, "cmbAudioDevice", 16, 41, 221);
     lblAudioSampleRate = NewLabel(gpxAudioSetting, "lblAudioSampleRate", "Sample Rate:", 16, 65);
     cmbAudioSampleRate = NewComboBox(gpxAudioSetting, "cmbAudioSampleRate", 16, 82, 221);
+    // A second device recorded at the same time and mixed in (a microphone beside the
+    // desktop's sound); the empty first entry is none. One row, label beside the list,
+    // so the page keeps its size.
+    lblAudioDevice2 = NewLabel(gpxAudioSetting, "lblAudioDevice2", "Also record:", 16, 110);
+    cmbAudioDevice2 = NewComboBox(gpxAudioSetting, "cmbAudioDevice2", 86, 106, 151);
 }
 
 void TfrmConfigure::BuildHotkeyPage()
@@ -356,6 +368,10 @@ void TfrmConfigure::LoadControls()
         cmbAudioDevice->setCurrentIndex(device);
         RefillSampleRates(device);
     }
+    // The second device is looked up by its exact text: a near match would record a
+    // device nobody chose.
+    cmbAudioDevice2->setCurrentIndex(std::max(0, cmbAudioDevice2->findText(FieldText(s.DSSoundDevice2),
+                                                                           Qt::MatchFixedString | Qt::MatchCaseSensitive)));
     const int format = cmbAudioSampleRate->findText(QString::fromStdString(settings::FormatText(s.SampleRate)),
                                                     Qt::MatchFixedString);
     if (format >= 0)
@@ -449,6 +465,7 @@ bool TfrmConfigure::StoreControls()
     StoreText(s.SavedFile, txtFileLocation->text());
     // The placeholder of an empty device list is no entry: nothing is selected then.
     StoreText(s.DSSoundDevice, cmbAudioDevice->currentIndex() >= 0 ? cmbAudioDevice->currentText() : QString());
+    StoreText(s.DSSoundDevice2, cmbAudioDevice2->currentIndex() > 0 ? cmbAudioDevice2->currentText() : QString());
 
     ShortcutField* const fields[kHotkeyCount] = {hkeyStartRecord, hkeyPauseRecord, hkeyStopRecord,
                                                  hkeySwitchMode,  hkeyAllClear,    hkeyRedraw};

@@ -120,6 +120,8 @@ private:
     QComboBox* cmbAudioDevice = nullptr;
     QLabel* lblAudioSampleRate = nullptr;
     QComboBox* cmbAudioSampleRate = nullptr;
+    QLabel* lblAudioDevice2 = nullptr;
+    QComboBox* cmbAudioDevice2 = nullptr;
 
     QGroupBox* gpxRecordHotkey = nullptr;
     QLabel* lblStartRecord = nullptr;

@@ -193,6 +193,7 @@ int main(int argc, char** argv)
     if (args.withAudio) {
         options.AudioEnabled = 1;
         std::strcpy(options.AudioDeviceName, args.audio.c_str());
+        std::strcpy(options.AudioDeviceName2, args.audio2.c_str());
         options.AudioFormat = args.audioFormat;
     }
 

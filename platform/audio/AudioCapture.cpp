@@ -77,6 +77,10 @@ bool AudioCapture::EnumerateDevices(std::vector<AudioDevice>* devices, std::stri
     return true;
 }
 
+uint64_t AudioCapture::ClockUs() {
+    return pa_rtclock_now();
+}
+
 std::unique_ptr<CaptureDevice> AudioCapture::Open(const std::string& id, std::string* error) {
     auto connection = PulseConnection::Connect(error);
     if (!connection) return nullptr;

@@ -36,6 +36,13 @@ public:
                                           size_t count) = 0;
     virtual bool Start() = 0;  // looping
     virtual bool Stop() = 0;
+    // Start as at that instant of the capture clock (AudioCapture::ClockUs, not in
+    // the future), so that several devices begin their runs together.
+    virtual bool StartAt(uint64_t /*instantUs*/) { return Start(); }
+    // Ends the run at that instant without waiting: nothing captured after it is
+    // kept, and the Stop that follows waits only for the sound before it. Several
+    // devices stopped one after the other thus end their runs together.
+    virtual bool EndRunAt(uint64_t /*instantUs*/) { return true; }
     // The read position: the end of the data that is safe to copy out.
     virtual bool GetReadPosition(uint32_t* position) = 0;
     // The end of the captured data, also once the device has failed: what it captured
@@ -58,6 +65,8 @@ public:
     // Connects to the server for the source with that name (empty: the default source).
     // Null when no server answers or the source does not exist.
     static std::unique_ptr<CaptureDevice> Open(const std::string& id, std::string* error = nullptr);
+    // Now on the clock the devices place their sound by, in microseconds.
+    static uint64_t ClockUs();
 };
 
 }  // namespace platform

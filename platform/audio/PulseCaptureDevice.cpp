@@ -117,7 +117,10 @@ bool PulseCaptureDevice::SetNotificationPositions(const uint32_t* offsets, Named
 
 bool PulseCaptureDevice::Start() {
     // The run starts now; the server's answers below do not delay it.
-    const pa_usec_t now = pa_rtclock_now();
+    return StartAt(pa_rtclock_now());
+}
+
+bool PulseCaptureDevice::StartAt(uint64_t now) {
     // Waiting for the server while a region is locked would block the fill for good.
     if (locked_ > 0) return Error("Start while a region of the capture buffer is locked");
     PulseConnection::Lock lock(*connection_);
@@ -144,13 +147,17 @@ bool PulseCaptureDevice::Stop() {
     if (!CheckHealthy()) return false;
     if (!stream_) return Error("Stop needs a capture buffer first");
     if (!placement_->Running()) return true;
-    // The run ends now. Sound captured up to now may still be on its way (the
-    // source's latency, a fragment in transit): wait for it, a little longer than it
-    // should take, and keep nothing captured after now.
-    timeline_->EndAt(now);
+    // The run ends now (or where EndRunAt ended it). Sound captured up to then may
+    // still be on its way (the source's latency, a fragment in transit): wait for it,
+    // a little longer than it should take, and keep nothing captured after it.
+    if (!timeline_->Ending()) timeline_->EndAt(now);
     if (placement_->Silent(now)) placement_->FillSilence(now);
+    // A source that sends its sound in large blocks (a sine source, some network
+    // sources) may still owe a whole block when little seems missing.
     const uint64_t missingMs =
-        pa_bytes_to_usec(timeline_->Missing(), pa_stream_get_sample_spec(stream_->Get())) / PA_USEC_PER_MSEC;
+        std::max({pa_bytes_to_usec(timeline_->Missing(), pa_stream_get_sample_spec(stream_->Get())),
+                  placement_->SourceLatency(), placement_->LongestGap()}) /
+        PA_USEC_PER_MSEC;
     connection_->WaitUntil(&StopReached, this,
                            static_cast<uint32_t>(std::min<uint64_t>(missingMs + 300, kStopWaitMaxMs)));
     if (!CheckHealthy()) return false;
@@ -164,6 +171,13 @@ bool PulseCaptureDevice::Stop() {
         return CheckHealthy() ? Error("The sound server did not stop the record stream") : false;
     stream_->Discard();
     ring_->NotifyStop();
+    return true;
+}
+
+bool PulseCaptureDevice::EndRunAt(uint64_t instantUs) {
+    PulseConnection::Lock lock(*connection_);
+    if (!CheckHealthy()) return false;
+    if (stream_ && placement_->Running() && !timeline_->Ending()) timeline_->EndAt(instantUs);
     return true;
 }
 

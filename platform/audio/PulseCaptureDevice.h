@@ -40,6 +40,8 @@ public:
     bool SetNotificationPositions(const uint32_t* offsets, NamedEvent* const* events, size_t count) override;
     bool Start() override;
     bool Stop() override;
+    bool StartAt(uint64_t instantUs) override;
+    bool EndRunAt(uint64_t instantUs) override;
     bool GetReadPosition(uint32_t* position) override;
     bool GetCapturedPosition(uint32_t* position) override;
     bool Lock(uint32_t offset, uint32_t length, void** region1, uint32_t* length1, void** region2,

@@ -1,5 +1,7 @@
 #include "platform/audio/PulseFragmentPlacement.h"
 
+#include <algorithm>
+
 #include <utility>
 
 namespace platform {
@@ -66,8 +68,10 @@ void PulseFragmentPlacement::Consume() {
             return;
         }
         if (length == 0) return;  // nothing more queued
+        const pa_usec_t arrival = pa_rtclock_now();
+        if (heard_) longestGap_ = std::max(longestGap_, arrival - lastArrival_);
         heard_ = true;
-        lastArrival_ = pa_rtclock_now();
+        lastArrival_ = arrival;
         const AudioCaptureTimeline::Share share = timeline_.Accept(length);
         if (share.place > 0) {
             // A hole in the stream (data null) is kept as silence, so time stays in step.

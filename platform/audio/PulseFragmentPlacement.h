@@ -51,6 +51,11 @@ public:
     // Silence up to now, less the time the source may still deliver, for a source that
     // sends nothing.
     void FillSilence(pa_usec_t now);
+    // The source's own latency as last reported (0 when unknown).
+    pa_usec_t SourceLatency() const;
+    // The longest time between two deliveries of sound seen so far (kept across
+    // runs): a source that sends in large blocks may owe that much at a stop.
+    pa_usec_t LongestGap() const { return longestGap_; }
 
 private:
     static void OnSuspended(pa_stream* stream, void* self);
@@ -62,8 +67,6 @@ private:
     void Consume();
     // Places the next byte by its capture time, from the stream's timing information.
     void Align();
-    // The source's own latency as last reported (0 when unknown).
-    pa_usec_t SourceLatency() const;
     void CancelAlign();
     void EndFill();
 
@@ -77,7 +80,8 @@ private:
     bool aligned_ = false;  // the next byte's place on the time line is known
     bool heard_ = false;    // sound has arrived since Begin
     pa_operation* alignRequest_ = nullptr;
-    pa_usec_t lastArrival_ = 0;  // pa_rtclock_now() when sound last arrived (or Begin)
+    pa_usec_t lastArrival_ = 0;
+    pa_usec_t longestGap_ = 0;  // pa_rtclock_now() when sound last arrived (or Begin)
     pa_time_event* fillTimer_ = nullptr;
 };
 

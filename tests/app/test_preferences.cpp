@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -526,6 +527,46 @@ TEST_F(Preferences, AudioDeviceOfOtherLetterCaseIsStoredInTheListsFormWithItsFor
     });
     EXPECT_STREQ(settings.DSSoundDevice, "");
     EXPECT_EQ(std::memcmp(&settings.SampleRate, &expected, sizeof expected), 0);
+}
+
+// "Also record:" offers no second device at first, then every source but the server's
+// default; the chosen one is stored, and choosing the empty entry stores none.
+TEST_F(Preferences, TheSecondDeviceListStartsEmptyAndStoresTheChosenDevice)
+{
+    const settings::AudioDeviceList devices = settings::EnumerateAudioDevices();
+    ASSERT_FALSE(devices.empty());
+    QStringList expected{QString()};
+    for (const auto& device : devices)
+        if (!device.Primary)
+            expected << QString::fromStdString(device.Description);
+    ASSERT_GE(expected.size(), 2) << "the session's sound server offers a source of its own";
+
+    RecorderSettings settings = SomeSettings();
+    {
+        TfrmConfigure dialog(nullptr, Cache());
+        ShowAndAct(dialog, settings, [&dialog, &expected] {
+            EXPECT_EQ(Control<QLabel>(dialog, "lblAudioDevice2")->text(), QStringLiteral("Also record:"));
+            auto* box = Control<QComboBox>(dialog, "cmbAudioDevice2");
+            QStringList items;
+            for (int i = 0; i < box->count(); ++i)
+                items << box->itemText(i);
+            EXPECT_EQ(items, expected);
+            EXPECT_EQ(box->currentIndex(), 0);
+            box->setCurrentIndex(box->count() - 1);
+            Click(dialog, "btnOK");
+        });
+    }
+    EXPECT_EQ(QString::fromUtf8(settings.DSSoundDevice2), expected.back());
+    {
+        TfrmConfigure dialog(nullptr, Cache());
+        ShowAndAct(dialog, settings, [&dialog, &expected] {
+            auto* box = Control<QComboBox>(dialog, "cmbAudioDevice2");
+            EXPECT_EQ(box->currentText(), expected.back()) << "the stored device is shown";
+            box->setCurrentIndex(0);
+            Click(dialog, "btnOK");
+        });
+    }
+    EXPECT_STREQ(settings.DSSoundDevice2, "");
 }
 
 TEST_F(Preferences, ShortcutFieldTakesOnlyKeysWithCtrlOrAlt)

@@ -201,6 +201,41 @@ TEST(RecorderSettingsLoad, ScreenCastTokensAreStoredOnlyOnceGivenAndAnOlderFileL
     EXPECT_EQ(reg.Text().find("ScreenCastWindowToken"), std::string::npos);
 }
 
+// The second sound device is a value of its own that an older file does not have:
+// such a file loads as it is (none chosen), the value appears only once a device is
+// chosen, and choosing none again takes it out, so the file is as it was.
+TEST(RecorderSettingsLoad, TheSecondSoundDeviceIsStoredOnlyWhileOneIsChosen) {
+    TempRegistry reg;
+    reg.SetText(kFirstStartText);
+    RecorderSettings s;
+    MainWindowValues w;
+    SetText(s.DSSoundDevice2, sizeof s.DSSoundDevice2, "left over");
+    LoadSettings(s, w);
+    EXPECT_STREQ(s.DSSoundDevice2, "") << "a missing value means none";
+    EXPECT_EQ(reg.Text(), kFirstStartText) << "an older file loads unchanged";
+    SaveSettings(s, w);
+    EXPECT_EQ(reg.Text(), kFirstStartText) << "no second device, no value";
+
+    SetText(s.DSSoundDevice2, sizeof s.DSSoundDevice2, "Monitor of Büro");
+    SaveSettings(s, w);
+    const auto values = ValuesOf(reg.Path());
+    ASSERT_EQ(values.count("DSSoundDevice2"), 1u);
+    EXPECT_EQ(values.at("DSSoundDevice2").type, RegType::String);
+    EXPECT_EQ(values.size(), 21u);
+    RecorderSettings loaded;
+    LoadSettings(loaded, w);
+    EXPECT_STREQ(loaded.DSSoundDevice2, "Monitor of Büro");
+
+    loaded.DSSoundDevice2[0] = '\0';
+    SaveSettings(loaded, w);
+    EXPECT_EQ(ValuesOf(reg.Path()).count("DSSoundDevice2"), 0u);
+    EXPECT_EQ(reg.Text(), kFirstStartText);
+
+    // A value of another type is refused by name, as every other value is.
+    reg.SetText(kFirstStartText.substr(0, kFirstStartText.size() - 1) + "\"DSSoundDevice2\"=dword:00000001\n\n");
+    EXPECT_THROW(LoadSettings(loaded, w), SettingsError);
+}
+
 TEST(RecorderSettingsLoad, BoolSectionBitsAboveNineAreIgnoredAndCleared) {
     TempRegistry reg;
     // 0xA5A5A955: bits 0-9 are 0x155 (flags 0, 2, 4, 6 and 8).

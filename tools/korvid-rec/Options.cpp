@@ -39,7 +39,10 @@ void PrintHelp()
         "  --audio DEVICE                  also record sound from the capture device with\n"
         "                                  that description, exactly as --list-audio prints\n"
         "                                  it; \"\" (or a text no device has) records the\n"
-        "                                  default source. Without --audio: no sound\n"
+        "                                  default source. Without --audio: no sound.\n"
+        "                                  Given twice, both devices are recorded at once\n"
+        "                                  and mixed into the one sound track; the second\n"
+        "                                  must be there by its description\n"
         "  --audio-format RATE:CHANNELS:BITS  PCM format of the sound, e.g. 44100:2:16\n"
         "                                  (default 22050:2:16; BITS 8 or 16)\n"
         "  --source auto|portal|x11        how the screen is read: the X11 grab of the root\n"
@@ -123,11 +126,22 @@ int ParseOptions(int argc, char** argv, Options* options)
         } else if (arg == "--portal-token") {
             options->portalTokenFile = value("--portal-token");
         } else if (arg == "--audio") {
-            options->audio = value("--audio");
-            options->withAudio = true;
-            if (options->audio.size() > 63) {
+            const std::string device = value("--audio");
+            if (device.size() > 63) {
                 std::fprintf(stderr, "korvid-rec: --audio: a device description has at most 63 bytes\n");
                 return 2;
+            }
+            if (!options->withAudio) {
+                options->audio = device;
+                options->withAudio = true;
+            } else if (!options->audio2.empty()) {
+                std::fprintf(stderr, "korvid-rec: --audio: at most two sound devices\n");
+                return 2;
+            } else if (device.empty()) {
+                std::fprintf(stderr, "korvid-rec: --audio: the second sound device needs its description\n");
+                return 2;
+            } else {
+                options->audio2 = device;
             }
         } else if (arg == "--audio-format") {
             const std::string text = value("--audio-format");

@@ -20,6 +20,7 @@ struct Options {
     std::string file;
     bool withAudio = false;
     std::string audio;
+    std::string audio2;  // a second device mixed with the first; empty: none
     WaveFormatEx audioFormat = settings::PcmFormat(22050, 2, 16);
     std::string source = "auto";  // auto, portal or x11
     std::string portalTokenFile;  // where the portal's restore token is kept; empty: nowhere
