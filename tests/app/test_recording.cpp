@@ -190,6 +190,40 @@ TEST_F(Recording, StartPauseResumeStopGiveAFileWithoutThePause)
     EXPECT_LT(seconds, 5.5) << Current();
 }
 
+TEST_F(Recording, ARegionCancelledRecordsNothingAndADraggedOneRecordsExactlyItsSize)
+{
+    window_->Settings().CaptureSize = 3;
+    {
+        // Escape on the frozen screen: the start is cancelled as a cancelled pick is.
+        BoxAnswer answer(QMessageBox::Ok);
+        std::thread escape([] {
+            std::this_thread::sleep_for(1500ms);
+            Shell("xdotool key Escape");
+        });
+        Click("btnStartRecord");
+        escape.join();
+        Spin(300ms);
+        EXPECT_EQ(answer.Text(), "Not have capture window.");
+        EXPECT_EQ(window_->State(), rsIdle);
+        EXPECT_NE(access((folder_ + "/clip.avi").c_str(), F_OK), 0) << "a cancelled region left a file";
+    }
+
+    std::thread drag([] {
+        std::this_thread::sleep_for(1500ms);
+        Shell("xdotool mousemove 100 80 mousedown 1 mousemove 200 150 mousemove 299 199 mouseup 1");
+    });
+    Click("btnStartRecord");
+    drag.join();
+    ASSERT_EQ(window_->State(), rsRecording);
+    Spin(1500ms);
+    Click("btnStopRecord");
+    EXPECT_EQ(window_->State(), rsIdle);
+    const auto streams = testkit::ProbeStreams(Current());
+    ASSERT_EQ(streams.size(), 1u) << Current();
+    EXPECT_EQ(streams[0].at("width"), "200");
+    EXPECT_EQ(streams[0].at("height"), "120");
+}
+
 TEST_F(Recording, AutomaticNamingNumbersTheFileNameAndKeepsItsFolder)
 {
     mkdir((folder_ + "/a.b").c_str(), 0700);
