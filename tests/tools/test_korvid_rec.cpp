@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -385,6 +386,53 @@ TEST(KorvidRec, ASoundSourceThatGoesAwayEndsTheRecorderWithItsReason)
     const auto samples = testkit::DecodeAudio(file, &channels, &rate);
     ASSERT_GT(channels * rate, 0);
     EXPECT_GT(static_cast<double>(samples.size()) / (channels * rate), 1.0) << "seconds of sound before it went";
+}
+
+// Amplitude of hz in the mono mix of s[from, to) (Goertzel), for a sine of amplitude
+// a about a.
+double ToneAmplitude(const std::vector<int16_t>& s, int channels, int rate, size_t from, size_t to, double hz)
+{
+    const double w = 2 * M_PI * hz / rate, c = 2 * std::cos(w);
+    double p = 0, q = 0;
+    for (size_t i = from; i < to; ++i) {
+        double sample = 0;
+        for (int k = 0; k < channels; ++k)
+            sample += s[i * channels + k];
+        const double next = sample / channels / 32768.0 + c * p - q;
+        q = p;
+        p = next;
+    }
+    return 2 * std::sqrt(std::max(p * p + q * q - c * p * q, 0.0)) / static_cast<double>(to - from);
+}
+
+// Two --audio: both sources in the one track.
+TEST(KorvidRec, TwoSoundSourcesAreMixedIntoTheOneTrack)
+{
+    testkit::PulseModule low({"module-sine-source", "source_name=rec_low", "frequency=440",
+                              "source_properties=device.description=Rec_low"});
+    testkit::PulseModule high({"module-sine-source", "source_name=rec_high", "frequency=1000",
+                               "source_properties=device.description=Rec_high"});
+    ASSERT_TRUE(low.Loaded() && high.Loaded());
+    testkit::TempDir dir;
+    const std::string file = dir.File("mixed.avi");
+    int code = -1;
+    std::string errors;
+    testkit::RunCapture({kRec, "--fps", "10", "--seconds", "4", "--audio", "Rec_low", "--audio", "Rec_high", file},
+                        &code, &errors);
+    ASSERT_EQ(code, 0) << errors;
+    int channels = 0, rate = 0;
+    const auto samples = testkit::DecodeAudio(file, &channels, &rate);
+    ASSERT_GT(channels * rate, 0);
+    const size_t frames = samples.size() / channels;
+    ASSERT_GT(frames, static_cast<size_t>(rate) * 3) << "seconds of sound: " << double(frames) / rate;
+    // The second second, away from the start and the stop.
+    const size_t from = static_cast<size_t>(rate), to = static_cast<size_t>(rate) * 2;
+    const double a440 = ToneAmplitude(samples, channels, rate, from, to, 440);
+    const double a1000 = ToneAmplitude(samples, channels, rate, from, to, 1000);
+    const double a700 = ToneAmplitude(samples, channels, rate, from, to, 700);
+    EXPECT_GT(a440, 0.1) << "the first source is missing";
+    EXPECT_GT(a1000, 0.1) << "the second source is missing";
+    EXPECT_LT(a700, 0.02) << "noise where no tone is";
 }
 
 // Lossy encoders are fed 4:2:0, which every player decodes; the lossless and RGB ones
