@@ -10,11 +10,45 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
 // A press and release closer than this are a click, not a drag.
 constexpr int kDragThreshold = 3;
+
+// Takes the pointer for the selector's window. False when another client holds it (an
+// open menu, another program's grab): the selection cannot be made then, and waiting
+// for input that never comes would hang the start. A window not mapped yet is tried
+// again for a moment.
+bool GrabPointer(uint32_t window)
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (!c)
+        return false;
+    const uint16_t events = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
+                            XCB_EVENT_MASK_POINTER_MOTION;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        xcb_grab_pointer_reply_t* reply = xcb_grab_pointer_reply(
+            c, xcb_grab_pointer(c, 0, window, events, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE,
+                                XCB_CURRENT_TIME),
+            nullptr);
+        const int status = reply ? reply->status : -1;
+        std::free(reply);
+        if (status == XCB_GRAB_STATUS_SUCCESS)
+            return true;
+        if (status != XCB_GRAB_STATUS_NOT_VIEWABLE && attempt >= 4)
+            return false;  // held by another client, asked a few times over 50 ms
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -37,6 +71,10 @@ bool RegionSelector::Select(const CaptureRegion& offered, CaptureRegion* chosen)
     selector.show();
     selector.raise();
     selector.activateWindow();
+    if (!GrabPointer(static_cast<uint32_t>(selector.winId()))) {
+        selector.hide();
+        return false;
+    }
     selector.grabKeyboard();
     selector.grabMouse(Qt::CrossCursor);
     if (!selector.done_)

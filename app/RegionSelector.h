@@ -18,7 +18,8 @@ class RegionSelector : public QWidget {
     Q_OBJECT
 public:
     // Runs the choice in a nested event loop; true with *chosen (in root coordinates,
-    // within the screen) when confirmed, false when cancelled. `offered` is clipped
+    // within the screen) when confirmed, false when cancelled (at once when another
+    // client holds the pointer, as no choice can be made then). `offered` is clipped
     // to the screen; nothing is offered when it is not stored or lies off the screen.
     static bool Select(const CaptureRegion& offered, CaptureRegion* chosen);
 

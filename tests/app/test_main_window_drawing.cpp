@@ -234,7 +234,8 @@ TEST_F(MainWindowDrawing, PickEndsIdleWhenCancelledRefusedOrPressedOnAWindowGone
     }
 
     // Another client holds the pointer: the hook cannot start, and the pick ends at
-    // once, idle. The whole screen needs no hook and still works.
+    // once, idle; so does the choice of a region, which cannot take the pointer
+    // either. The whole screen needs no hook and still works.
     auto* grab = xcb_grab_pointer_reply(x.Get(),
                                         xcb_grab_pointer(x.Get(), 0, root, 0, XCB_GRAB_MODE_ASYNC,
                                                          XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
