@@ -18,6 +18,7 @@ FrameWriter::FrameWriter(FrameQueue& queue, FrameLayout layout, platform::AviStr
         if (layout_.fileRowBytes > layout_.stride)
             rowPadding_.resize(layout_.fileRowBytes - layout_.stride);
     }
+    lent_.reserve(layout_.buffers.size());
 }
 
 FrameWriter::~FrameWriter()
@@ -50,7 +51,11 @@ void FrameWriter::Run()
     FrameQueue::Frame frame;
     while (queue_.Take(&frame)) {
         const bool written = !queue_.Failed() && Write(frame);
-        queue_.Release(frame.buffer);
+        if (compressor_ && compressor_->Holds(layout_.buffers[static_cast<size_t>(frame.buffer)]))
+            lent_.push_back(frame.buffer);
+        else
+            queue_.Release(frame.buffer);
+        ReleaseLent(false);
         if (!written)
             return;
     }
@@ -61,6 +66,20 @@ void FrameWriter::Run()
         else
             WritePackets();
     }
+    ReleaseLent(true);  // nothing is encoded any more
+}
+
+void FrameWriter::ReleaseLent(bool all)
+{
+    for (size_t i = 0; i < lent_.size();) {
+        if (all || !compressor_->Holds(layout_.buffers[static_cast<size_t>(lent_[i])])) {
+            queue_.Release(lent_[i]);
+            lent_[i] = lent_.back();
+            lent_.pop_back();
+        } else {
+            ++i;
+        }
+    }
 }
 
 bool FrameWriter::Write(const FrameQueue::Frame& frame)
@@ -68,7 +87,7 @@ bool FrameWriter::Write(const FrameQueue::Frame& frame)
     if (!compressor_)
         return WriteUncompressed(frame);
     const uint8_t* pixels = layout_.buffers[static_cast<size_t>(frame.buffer)];
-    if (!compressor_->Send(pixels, layout_.stride, frame.slot, quality_))
+    if (!compressor_->Send(pixels, layout_.stride, frame.slot, quality_, /*lend=*/true))
         return Fail("Compress video data error");
     return WritePackets();
 }

@@ -3,7 +3,8 @@
 // each at the stream position of its slot. Encoders with frame threads give packets
 // late; they are written at their own positions as they come, and the ones still held
 // at the end are drained before Finish returns. Frames are only read here: the video
-// thread may copy a frame that is being written.
+// thread may copy a frame that is being written. An encoder that takes the frames'
+// own pixel format reads them in their buffer, which is freed once it lets go.
 #pragma once
 
 #include <sys/uio.h>
@@ -53,6 +54,9 @@ private:
     bool WriteUncompressed(const FrameQueue::Frame& frame);
     bool WritePackets();
     bool Fail(const char* text);
+    // Frees the buffers the encoder read in place once it has let go of them; every
+    // one when `all`.
+    void ReleaseLent(bool all);
 
     FrameQueue& queue_;
     FrameLayout layout_;
@@ -62,6 +66,7 @@ private:
     KorvidWindow notify_;
     std::vector<iovec> rows_;           // an uncompressed frame's rows, bottom row first
     std::vector<uint8_t> rowPadding_;   // zeros, for rows the file stores wider than the buffer
+    std::vector<int> lent_;             // buffers the encoder still reads in place
     std::thread thread_;
 };
 

@@ -87,9 +87,12 @@ public:
         uint32_t frameNumber = 0;  // the frame it was sent as
         uint32_t flags = 0;        // TAVREC_AVIIF_KEYFRAME or 0
     };
-    // Hands one frame (as for Compress) to the encoder; the pixels are read before it
-    // returns.
-    bool Send(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality);
+    // Hands one frame (as for Compress) to the encoder. Without `lend` the pixels are
+    // read before it returns; with it they stay as they are until Holds(pixels) is
+    // false, and an encoder that takes them as they are reads them without a copy.
+    bool Send(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality, bool lend = false);
+    // Whether the encoder still reads pixels lent to it.
+    bool Holds(const uint8_t* pixels) const;
     // The next packet ready, in the order of the frames: true with *packet; false with
     // LastError() empty when there is none (yet).
     bool Receive(Packet* packet);

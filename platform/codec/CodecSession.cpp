@@ -22,6 +22,9 @@ namespace platform {
 
 namespace {
 
+// Lent buffers kept wrapped at once: a recording lends a few frame buffers in turn.
+constexpr size_t kMostLent = 8;
+
 std::string SizeText(int width, int height)
 {
     return std::to_string(width) + "x" + std::to_string(height);
@@ -196,6 +199,14 @@ std::unique_ptr<CodecSession> CodecSession::Open(const AVCodec* codec, const Bit
     session->maxPacketSize_ = static_cast<uint32_t>(bound);
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec->id);
     session->intraOnly_ = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
+    // An encoder that takes the grabbed format reads the caller's pixels where they
+    // lie. Not with frame threads: those would read them after Send has returned,
+    // while the caller may already need the buffer again.
+    if (encoderFormat == inputFormat && !session->setup_->FrameThreaded()) {
+        session->lentFrame_ = av_frame_alloc();
+        session->lends_ = session->lentFrame_ != nullptr;
+        session->lent_.reserve(kMostLent);
+    }
     return session;
 }
 
@@ -207,6 +218,64 @@ CodecSession::~CodecSession()
     for (AVFrame*& frame : frames_)
         av_frame_free(&frame);
     avcodec_free_context(&context_);
+    av_frame_free(&lentFrame_);
+    for (Lent& lent : lent_)
+        av_buffer_unref(&lent.buffer);
+}
+
+AVFrame* CodecSession::LentFrame(const uint8_t* pixels, size_t stride)
+{
+    const size_t size = stride * size_t(context_->height);
+    Lent* slot = nullptr;
+    for (Lent& lent : lent_)
+        if (lent.pixels == pixels && lent.size == size) {
+            slot = &lent;
+            break;
+        }
+    if (!slot) {
+        // A buffer the encoder no longer reads makes room for the new one.
+        for (Lent& lent : lent_)
+            if (av_buffer_get_ref_count(lent.buffer) == 1) {
+                av_buffer_unref(&lent.buffer);
+                slot = &lent;
+                break;
+            }
+        if (!slot && lent_.size() < kMostLent)
+            slot = &lent_.emplace_back();
+        if (!slot)
+            return nullptr;
+        // The pixels stay the caller's: the buffer frees nothing.
+        slot->buffer = av_buffer_create(const_cast<uint8_t*>(pixels), size, [](void*, uint8_t*) {}, nullptr,
+                                        AV_BUFFER_FLAG_READONLY);
+        if (!slot->buffer) {
+            *slot = Lent{};
+            return nullptr;
+        }
+        slot->pixels = pixels;
+        slot->size = size;
+    }
+    AVFrame* frame = lentFrame_;
+    frame->buf[0] = av_buffer_ref(slot->buffer);
+    if (!frame->buf[0])
+        return nullptr;
+    frame->data[0] = const_cast<uint8_t*>(pixels);
+    frame->linesize[0] = int(stride);
+    frame->format = encoderFormat_;
+    frame->width = context_->width;
+    frame->height = context_->height;
+    frame->sample_aspect_ratio = context_->sample_aspect_ratio;
+    frame->colorspace = context_->colorspace;
+    frame->color_primaries = context_->color_primaries;
+    frame->color_trc = context_->color_trc;
+    return frame;
+}
+
+bool CodecSession::Holds(const uint8_t* pixels) const
+{
+    for (const Lent& lent : lent_)
+        if (lent.pixels == pixels && lent.buffer)
+            return av_buffer_get_ref_count(lent.buffer) > 1;
+    return false;
 }
 
 bool CodecSession::Matches(const BitmapInfoHeader& input) const
@@ -265,7 +334,7 @@ bool CodecSession::Fail(uint32_t frameNumber, const std::string& text, std::stri
 }
 
 bool CodecSession::Send(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality,
-                        std::string* error)
+                        std::string* error, bool lend)
 {
     CodecLogCapture log;
     // Texts are made only when something fails: a frame that goes well allocates nothing.
@@ -277,21 +346,26 @@ bool CodecSession::Send(const uint8_t* pixels, size_t stride, uint32_t frameNumb
         return fail("a frame after the end of the stream");
     if (pendingCount_ == pending_.size())
         return fail("the encoder holds more frames than it has threads");
-    // The encoder may keep frames (FFV1 its last as a reference, frame threads the ones
-    // they work on): the first free frame takes the picture. Only if every one is held
-    // does this make a new buffer.
-    AVFrame* frame = frames_[0];
-    for (AVFrame* candidate : frames_)
-        if (av_frame_is_writable(candidate)) {
-            frame = candidate;
-            break;
-        }
-    int result = av_frame_make_writable(frame);
-    if (result < 0)
-        return fail(AvErrorText(result));
-    const uint8_t* source[4] = {pixels, nullptr, nullptr, nullptr};
-    const int sourceStride[4] = {static_cast<int>(stride), 0, 0, 0};
-    sws_scale(scaler_, source, sourceStride, 0, context_->height, frame->data, frame->linesize);
+    AVFrame* frame = lend && lends_ ? LentFrame(pixels, stride) : nullptr;
+    const bool lent = frame != nullptr;
+    int result = 0;
+    if (!lent) {
+        // The encoder may keep frames (FFV1 its last as a reference, frame threads the
+        // ones they work on): the first free frame takes the picture. Only if every one
+        // is held does this make a new buffer.
+        frame = frames_[0];
+        for (AVFrame* candidate : frames_)
+            if (av_frame_is_writable(candidate)) {
+                frame = candidate;
+                break;
+            }
+        result = av_frame_make_writable(frame);
+        if (result < 0)
+            return fail(AvErrorText(result));
+        const uint8_t* source[4] = {pixels, nullptr, nullptr, nullptr};
+        const int sourceStride[4] = {static_cast<int>(stride), 0, 0, 0};
+        sws_scale(scaler_, source, sourceStride, 0, context_->height, frame->data, frame->linesize);
+    }
 
     // Frame numbers only grow; the first one may come twice, so the time stamp
     // follows the frame number but always moves on.
@@ -306,6 +380,13 @@ bool CodecSession::Send(const uint8_t* pixels, size_t stride, uint32_t frameNumb
     }
 
     result = avcodec_send_frame(context_, frame);
+    if (lent) {
+        av_frame_unref(frame);  // the encoder has references of its own where it keeps the pixels
+        // An encoder that keeps lent pixels past its Send (a look-ahead of its own)
+        // would hold every buffer of the caller's in the end: later frames are copied.
+        if (Holds(pixels))
+            lends_ = false;
+    }
     if (result < 0)
         return fail(AvErrorText(result));
     pending_[(pendingFirst_ + pendingCount_) % pending_.size()] = frameNumber;

@@ -18,6 +18,7 @@ extern "C" {
 #include "platform/codec/CodecEncoderSetup.h"
 #include "platform/WinTypes.h"
 
+struct AVBufferRef;
 struct AVCodec;
 struct AVCodecContext;
 struct AVFrame;
@@ -74,9 +75,14 @@ public:
     };
     // Whether packets may come later than their frames (frame threads).
     bool Delayed() const { return setup_->FrameThreaded(); }
-    // Hands one top-down frame to the encoder; the pixels are read before it returns.
-    // Without frame threads the packet is then ready at once.
-    bool Send(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality, std::string* error);
+    // Hands one top-down frame to the encoder. Without frame threads the packet is then
+    // ready at once. Without `lend` the pixels are read before it returns. With it the
+    // caller leaves them as they are until Holds(pixels) is false: an encoder that
+    // takes the frames' own pixel format then reads them where they lie, without a copy.
+    bool Send(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality, std::string* error,
+              bool lend = false);
+    // Whether the encoder still reads lent pixels.
+    bool Holds(const uint8_t* pixels) const;
     // The next packet ready: true with *packet; false with *error empty when there is
     // none (yet), with *error set on failure.
     bool Receive(Packet* packet, std::string* error);
@@ -86,12 +92,26 @@ public:
 private:
     CodecSession() = default;
     bool Fail(uint32_t frameNumber, const std::string& text, std::string* error);
+    // The frame that hands lent pixels to the encoder as they lie; null when they
+    // must be converted (or copied) into a frame of the session's own.
+    AVFrame* LentFrame(const uint8_t* pixels, size_t stride);
+
+    // Lent pixels, each wrapped once in a buffer the encoder takes references to; the
+    // session's own reference is the last one when the encoder has let go.
+    struct Lent {
+        const uint8_t* pixels = nullptr;
+        size_t size = 0;
+        AVBufferRef* buffer = nullptr;
+    };
 
     const AVCodec* codec_ = nullptr;
     std::unique_ptr<CodecEncoderSetup> setup_;
     AVCodecContext* context_ = nullptr;
     SwsContext* scaler_ = nullptr;
     std::vector<AVFrame*> frames_;  // converted pictures, used in turn while the encoder holds some
+    bool lends_ = false;            // the encoder takes the input format as it is
+    AVFrame* lentFrame_ = nullptr;  // describes lent pixels for one Send
+    std::vector<Lent> lent_;
     AVPacket* packet_ = nullptr;
     // Frame numbers sent whose packets have not come yet, oldest first (a ring).
     std::vector<uint32_t> pending_;

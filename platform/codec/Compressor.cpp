@@ -122,11 +122,16 @@ bool Compressor::Compress(const uint8_t* pixels, size_t stride, uint32_t frameNu
     return true;
 }
 
-bool Compressor::Send(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality)
+bool Compressor::Send(const uint8_t* pixels, size_t stride, uint32_t frameNumber, uint32_t quality, bool lend)
 {
     if (!impl_->active)
         return impl_->Fail("compressing before Begin");
-    return impl_->active->Send(pixels, stride, frameNumber, quality, &impl_->error);
+    return impl_->active->Send(pixels, stride, frameNumber, quality, &impl_->error, lend);
+}
+
+bool Compressor::Holds(const uint8_t* pixels) const
+{
+    return impl_->active && impl_->active->Holds(pixels);
 }
 
 bool Compressor::Receive(Packet* packet)

@@ -288,6 +288,13 @@ TEST_F(VideoRecording, LosslessCodecKeepsEveryPixelAndStoresItsWholeFormat)
     CheckCodecRecording(*window_, File("utvideo.avi"), u"Ut Video", true);
 }
 
+// FFV1 takes the grabbed pixels as they are: it reads them in the frame buffers, which
+// the video thread fills again only once the encoder has let go of them.
+TEST_F(VideoRecording, AnEncoderReadingTheFrameBuffersInPlaceKeepsEveryPixel)
+{
+    CheckCodecRecording(*window_, File("ffv1.avi"), u"FFmpeg video codec #1", true);
+}
+
 TEST_F(VideoRecording, LossyCodecRecordsDecodableFrames)
 {
     CheckCodecRecording(*window_, File("mjpeg.avi"), u"MJPEG (Motion JPEG)", false);

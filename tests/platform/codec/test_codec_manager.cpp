@@ -653,6 +653,82 @@ TEST_F(CodecManagerTest, FrameThreadedEncodersGiveEveryPacketInOrderByDrain)
     }
 }
 
+// Frames lent to the encoder, as the frame writer lends its buffers: three buffers with
+// padded rows, used in turn, each overwritten as soon as the encoder has let go of it.
+// An encoder that read a buffer after letting go, or that took the rows' stride wrong,
+// would store something else than the pictures sent.
+TEST_F(CodecManagerTest, LentFramesStayTheCallersOnceLetGoAndEncodeAsSent)
+{
+    const int kFrames = 6;
+    for (const char* name : {"ffv1", "libx264rgb", "ljpeg", "zmbv", "utvideo", "mpeg4"}) {
+        CodecInfo info;
+        bool found = false;
+        for (const CodecInfo& candidate : Enumerate(0))
+            if (candidate.encoderName == name) {
+                info = candidate;
+                found = true;
+            }
+        if (!found)
+            continue;
+        SCOPED_TRACE(name);
+        const BitmapInfoHeader input = SizeItTakes(info);
+        std::unique_ptr<Compressor> c = CodecManager::Open(info);
+        ASSERT_TRUE(c && c->CanCompress(input));
+        Compressed out;
+        out.handler = c->GetInfo().fccHandler;
+        out.format.resize(c->GetFormatSize(input));
+        ASSERT_TRUE(c->GetFormat(input, out.format.data(), uint32_t(out.format.size())));
+        ASSERT_TRUE(c->Begin(input, out.format.data(), uint32_t(out.format.size()))) << c->LastError();
+
+        const size_t row = size_t(input.biWidth) * 4, stride = row + 64;
+        std::vector<std::vector<uint8_t>> buffers(3, std::vector<uint8_t>(stride * size_t(input.biHeight)));
+        std::vector<Picture> pictures;
+        for (int n = 0; n < kFrames; ++n) {
+            pictures.push_back(MovingPattern(input.biWidth, input.biHeight, n));
+            std::vector<uint8_t>& buffer = buffers[size_t(n) % buffers.size()];
+            ASSERT_FALSE(c->Holds(buffer.data())) << "a buffer is still read two frames after it was sent";
+            for (int y = 0; y < input.biHeight; ++y)
+                std::memcpy(&buffer[size_t(y) * stride], &pictures.back().pixels[size_t(y) * pictures.back().stride],
+                            row);
+            ASSERT_TRUE(c->Send(buffer.data(), stride, uint32_t(n), c->DefaultQuality(), true)) << c->LastError();
+            Compressor::Packet packet;
+            while (c->Receive(&packet)) {
+                out.packets.emplace_back(packet.data, packet.data + packet.size);
+                out.flags.push_back(packet.flags);
+            }
+            ASSERT_EQ(c->LastError(), "");
+            // Let go of: the caller's again, and it makes something else of it at once.
+            for (std::vector<uint8_t>& other : buffers)
+                if (!c->Holds(other.data()))
+                    std::fill(other.begin(), other.end(), uint8_t(0xA5));
+        }
+        ASSERT_TRUE(c->Drain()) << c->LastError();
+        Compressor::Packet packet;
+        while (c->Receive(&packet)) {
+            out.packets.emplace_back(packet.data, packet.data + packet.size);
+            out.flags.push_back(packet.flags);
+        }
+        for (std::vector<uint8_t>& buffer : buffers)
+            EXPECT_FALSE(c->Holds(buffer.data())) << "a buffer is still read after the stream was drained";
+        c->End();
+
+        const std::string path = dir_.File(std::string(name) + "-lent.avi");
+        std::string error;
+        ASSERT_TRUE(WriteAvi(path, input, out, &error)) << error;
+        const Decoded d = Decode(path, "bgr0", 4);
+        EXPECT_EQ(d.error, "");
+        ASSERT_EQ(d.frames.size(), size_t(kFrames));
+        for (size_t n = 0; n < size_t(kFrames); ++n) {
+            const double e = MeanError(d.frames[n], Tight(pictures[n], 4));
+            if (KeepsRgbExactly(d)) {
+                EXPECT_EQ(e, 0.0) << "frame " << n;
+            } else {
+                EXPECT_LT(e, 16.0) << "frame " << n;
+            }
+        }
+    }
+}
+
 // 24-bit and RGB555 frames through every encoder that keeps RGB exactly: ffmpeg's
 // decoding equals the input (for RGB555: in the five bits each component has; the
 // decoding is read as bgr0, since ffmpeg dithers when it makes RGB555 itself).
