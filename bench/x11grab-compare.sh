@@ -8,7 +8,7 @@
 # Two scenes: "full motion" (a full-screen window repainted at twice the frame rate,
 # every pixel changing with each repaint) and "desktop work" (text typed into a
 # terminal window at about 10 characters a second, a clock ticking each second, the
-# pointer moving now and then). For each: uncompressed, Ut Video and x264, at 30 and
+# pointer moving now and then). For each: uncompressed, Ut Video, x264 and FFV1, at 30 and
 # 60 fps, each for S seconds (default 12), plus korvid-rec in Speedup Mode for desktop
 # work when its --help offers --speedup. --only keeps the rows whose
 # "scene/codec/fps" (e.g. "motion/utvideo/30", "desktop/x264/60") matches REGEX.
@@ -269,20 +269,23 @@ run_ffmpeg() {  # SCENE FPS LABEL FFMPEG-OUTPUT-ARGS...
 # label | korvid-rec --codec | ffmpeg output options giving the same encoder settings
 x264_ours="libx264 H.264 / AVC / MPEG-4 AVC / MPEG-4 part 10"
 threads=$((cores < 8 ? cores : 8))
-codec_labels=(uncompressed utvideo x264)
+codec_labels=(uncompressed utvideo x264 ffv1)
 declare -A ours_codec=(
   [uncompressed]=Uncompress
   [utvideo]="Ut Video"
   [x264]=$x264_ours
+  [ffv1]="FFmpeg video codec #1"
 )
 # uncompressed: bgra, the same 32-bit frames as ours. x264: what korvid-rec sets
 # (platform/codec/CodecEncoderSetup.cpp, CodecPixelFormat.cpp, CodecSession.cpp):
 # preset veryfast, tune zerolatency, CRF 13 (its default quality 7500 of 10000),
 # key frame every 100, no B-frames, one slice thread per core up to 8, yuv420p
-# converted by libswscale with the same flags.
+# converted by libswscale with the same flags. FFV1: bgr0 as grabbed, one slice thread
+# per core up to 8.
 declare -A ffmpeg_args=(
   [uncompressed]="-c:v rawvideo -pix_fmt bgra"
   [utvideo]="-c:v utvideo"
+  [ffv1]="-c:v ffv1 -threads $threads"
   [x264]="-c:v libx264 -preset veryfast -tune zerolatency -crf 13 -g 100 -bf 0 -threads $threads -pix_fmt yuv420p -sws_flags bicubic+accurate_rnd+full_chroma_int+full_chroma_inp"
 )
 
@@ -383,8 +386,9 @@ awk -F'\t' '
   }
   function have(k) { return k in cpu }
   END {
-    for (c = 1; c <= 2; c++) {
-      codec = c == 1 ? "uncompressed" : "utvideo"
+    split("uncompressed utvideo ffv1", motion, " ")
+    for (c = 1; c <= 3; c++) {
+      codec = motion[c]
       o = "motion/" codec "/30/korvid-rec"; f = "motion/" codec "/30/ffmpeg x11grab"
       if (have(o) && have(f) && st[o] > 0 && st[f] > 0)
         printf "- full motion 30 fps, %s: CPU per stored frame %.2f × ffmpeg'"'"'s (recorder alone), %.2f × (recorder + X server)\n",
