@@ -14,7 +14,7 @@ PACKAGES=(
   pulseaudio pulseaudio-utils sox ffmpeg xdg-utils file xcompmgr
   xserver-xephyr librsvg2-bin
   libdbus-1-dev libpipewire-0.3-dev
-  sway pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-wlr
+  sway xwayland pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-wlr
   dbus-daemon dbus-bin util-linux procps
 )
 

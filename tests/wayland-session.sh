@@ -112,7 +112,8 @@ chmod 700 "$session/run" "$session/sway/run"
 # --- the compositor.
 cat >"$session/sway/sway.conf" <<EOF
 output HEADLESS-1 mode $size bg #202020 solid_color
-xwayland disable
+xwayland force
+exec sh -c 'printf %s "\$DISPLAY" >"$session/sway/run/x-display.new" && mv "$session/sway/run/x-display.new" "$session/sway/run/x-display"'
 default_border none
 default_floating_border none
 for_window [app_id=".*"] fullscreen enable
@@ -131,6 +132,16 @@ for s in "$session"/sway/run/wayland-*; do
 done
 [ -n "$socket" ] || fail "sway made no Wayland socket"
 export WAYLAND_DISPLAY="$socket"
+# XWayland, which sway starts at once: its display, for tests of a program running
+# under it (TAVREC_XWAYLAND_DISPLAY; DISPLAY stays unset). It lets in only its own
+# user, sway's: the user running the tests is let in too.
+wait_for test -s "$session/sway/run/x-display" || fail "sway started no XWayland"
+xwayland_display=$(cat "$session/sway/run/x-display")
+if [ ${#as_sway[@]} -gt 0 ]; then
+  wait_for "${as_sway[@]}" env -i DISPLAY="$xwayland_display" xhost "+si:localuser:$(id -un)" ||
+    fail "XWayland on $xwayland_display does not let $(id -un) in"
+fi
+export TAVREC_XWAYLAND_DISPLAY="$xwayland_display"
 
 # --- the session bus: no service folders, so nothing starts behind our back.
 bus_path=$session/run/bus

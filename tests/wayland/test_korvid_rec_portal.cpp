@@ -52,6 +52,38 @@ TEST_F(KorvidRecPortal, ListSourcesSaysItTakesThePortalAndWhy)
     EXPECT_NE(stat(file.c_str(), &st), 0);
 }
 
+// Under the session's XWayland, the root window cannot be read: the X11 grab forced
+// there fails with the X error, and by itself korvid-rec takes the portal and says why.
+TEST_F(KorvidRecPortal, UnderXWaylandThePortalIsTakenBecauseTheRootCannotBeRead)
+{
+    const char* xwayland = std::getenv("TAVREC_XWAYLAND_DISPLAY");
+    if (!xwayland || !*xwayland)
+        GTEST_SKIP() << "the Wayland session has no XWayland";
+    const std::string display = std::string("DISPLAY=") + xwayland;
+    EXPECT_EQ(testkit::Shell(display + " " + Quoted(kRec) + " --list-sources | tail -n 1"),
+              std::string("using: portal (WAYLAND_DISPLAY is set and the X display ") + xwayland +
+                  " cannot read its root window)");
+
+    int code = 0;
+    std::string err;
+    testkit::RunCapture({"env", display, kRec, "--source", "x11", "--seconds", "1", dir_.File("x11.avi")}, &code,
+                        &err);
+    EXPECT_EQ(code, 1);
+    EXPECT_NE(err.find("Failed to grab the screen: GetImage: X error BadMatch"), std::string::npos) << err;
+
+    const std::string file = dir_.File("auto.avi");
+    testkit::RunCapture({"sh", "-c",
+                         "(sleep 0.5; swaymsg -q output HEADLESS-1 bg '#1e90ff' solid_color) & " + display + " " +
+                             Quoted(kRec) + " --fps 10 --seconds 2 " + Quoted(file) + "; r=$?; wait; exit $r"},
+                        &code, &err);
+    ASSERT_EQ(code, 0) << err;
+    EXPECT_NE(err.find("recording the screen through the desktop portal"), std::string::npos) << err;
+    const auto frames = testkit::DecodeVideo(file, "bgr0", 640, 480, 4);
+    ASSERT_FALSE(frames.empty());
+    const auto& last = frames.back();
+    EXPECT_EQ((uint32_t{last[2]} << 16 | uint32_t{last[1]} << 8 | last[0]), 0x1e90ffu);
+}
+
 // A Wayland session of its own whose portal refuses every screen cast: its wlroots
 // back end, without the test shim, finds no screen format it accepts.
 TEST_F(KorvidRecPortal, ARefusingPortalIsReportedAndLeavesNoFile)

@@ -160,11 +160,12 @@ TEST_F(PortalRecording, RecordsThePaintedColoursInOrderAndKeepsARestoreToken)
     EXPECT_EQ(watch.width, 640);
 
     // The painted colours, whole frames of each, in the order painted; frames of
-    // sway's own backgrounds (its first, the grey between two) may come between.
+    // sway's own backgrounds (its first, the grey between two) may come between, and
+    // before the first paint the screen shows what an earlier test left.
     const auto runs = ColourRuns(file, 640, 480);
     std::vector<uint32_t> painted;
     for (uint32_t colour : runs) {
-        if (colour == kRed || colour == kGreen || colour == kBlue)
+        if ((colour == kRed || colour == kGreen || colour == kBlue) && (!painted.empty() || colour == kRed))
             painted.push_back(colour);
     }
     EXPECT_EQ(painted, (std::vector<uint32_t>{kRed, kGreen, kBlue})) << "colour runs: " << runs.size();
