@@ -11,7 +11,8 @@
 #
 # CMD runs as the calling user with WAYLAND_DISPLAY (an absolute socket path),
 # SWAYSOCK, DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR, XDG_SESSION_TYPE=wayland and
-# XDG_CURRENT_DESKTOP=sway set and DISPLAY unset. sway refuses to run as root: when
+# XDG_CURRENT_DESKTOP=sway set and DISPLAY unset; TAVREC_XWAYLAND_DISPLAY names the
+# display of sway's XWayland, for programs run under it. sway refuses to run as root: when
 # called as root, sway alone runs as TAVREC_WAYLAND_USER and everything else as
 # root, which reaches sway's socket like any other. So CMD may live in a folder
 # that user cannot enter.
