@@ -1,12 +1,17 @@
-// links: pulse-simple PkgConfig::PULSE
+// links: pulse-simple PkgConfig::PULSE tavrec_support_Shell
 #include "tests/support/TonePlayer.h"
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <string>
+#include <thread>
 #include <vector>
+
+#include "tests/support/Shell.h"
 
 namespace testkit {
 
@@ -45,6 +50,20 @@ TonePlayer::~TonePlayer()
         thread_.join();
     if (stream_)
         pa_simple_free(stream_);
+}
+
+bool TonePlayer::WaitUntilSinkSettles()
+{
+    const std::string sink = Shell("pactl get-default-sink");
+    for (int i = 0; i < 200; ++i) {
+        // pactl's "Latency: N usec, configured M usec" of the default sink.
+        const std::string latency = Shell("pactl list sinks | sed -n '/^[[:space:]]*Name: " + sink +
+                                          "$/,/^Sink #/s/^[[:space:]]*Latency: \\([0-9]*\\) usec.*/\\1/p'");
+        if (!latency.empty() && std::stoll(latency) <= 100000)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }
 
 void TonePlayer::Run()

@@ -23,6 +23,11 @@ public:
     // False when the stream could not be made; Error() says why.
     bool Playing() const { return stream_ != nullptr; }
     const std::string& Error() const { return error_; }
+    // Waits (up to ten seconds) until the default sink plays no more than 100 ms ahead.
+    // A sink that was idle has rendered seconds ahead; until that time has passed, the
+    // timing its monitor reports is stale (latencies of half a second and more), and a
+    // recording that starts meanwhile places its sound by that.
+    static bool WaitUntilSinkSettles();
     // The tone from the next chunk written on; callable from any thread.
     void StartTone() { tone_.store(true, std::memory_order_release); }
     // Seconds between writing a sample and hearing it, as the server measured it when

@@ -519,6 +519,7 @@ TEST_F(PortalRecording, SoundStaysInStepWithThePicture)
 {
     testkit::TonePlayer player;
     ASSERT_TRUE(player.Playing()) << player.Error();
+    ASSERT_TRUE(testkit::TonePlayer::WaitUntilSinkSettles()) << "the sink keeps playing far ahead";
     const std::string file = dir_.File("sound.avi");
     constexpr uint32_t kFps = 30;
     FrameWatch watch;
