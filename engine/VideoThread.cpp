@@ -147,6 +147,8 @@ private:
     bool SetUpPortal();
     // mustBuild: wait for a free buffer rather than leave the slot empty (the last slot).
     bool BuildFrame(uint32_t slot, bool mustBuild = false);
+    // Writes the last frame built again, at the slot (waiting for a free buffer).
+    void RepeatKeptFrame(uint32_t slot);
     FrameSurface SurfaceOf(int buffer) const;
     // Brings the frame in `frame` up to date from the screen source: whole, or only the
     // parts Speedup Mode found changed.
@@ -322,8 +324,35 @@ void VideoCapture::ReportScreenError(const char* text, const std::string& reason
     ReportCaptureError(notify_, message.c_str());
 }
 
+void VideoCapture::RepeatKeptFrame(uint32_t slot)
+{
+    if (kept_ < 0)
+        return;
+    int buffer = queue_->Acquire(kept_);
+    while (buffer < 0 && !queue_->Failed()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        buffer = queue_->Acquire(kept_);
+    }
+    if (buffer < 0)
+        return;
+    if (buffer != kept_)
+        std::memcpy(buffers_[static_cast<size_t>(buffer)], buffers_[static_cast<size_t>(kept_)],
+                    static_cast<size_t>(frame_.Stride) * static_cast<size_t>(frame_.Height));
+    kept_ = buffer;
+    queue_->Submit(buffer, slot);
+}
+
 bool VideoCapture::BuildFrame(uint32_t slot, bool mustBuild)
 {
+    // Once the screen cast has ended (the desktop stopped sharing, or its stream went
+    // away) no frame comes any more, and slots without one would stay empty for good.
+    // The recording ends with the reason instead; the last picture is given this slot,
+    // so the file lasts until the end was seen.
+    if (portal_ && !portal_->Live()) {
+        RepeatKeptFrame(slot);
+        ReportScreenError("Failed to grab the screen", portal_->LastError());
+        return false;
+    }
     const bool haveCursor = cursorReader_ && cursorReader_->Read(&cursor_);
     // Speedup Mode: an unchanged slot is an empty position, a partly changed one
     // grabs only what changed into the kept frame.

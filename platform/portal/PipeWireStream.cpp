@@ -51,8 +51,11 @@ struct PipeWireStream::Impl {
     pw_context* context = nullptr;
     pw_core* core = nullptr;
     pw_stream* stream = nullptr;
+    pw_registry* registry = nullptr;
+    uint32_t node = 0;
     spa_hook coreListener{};
     spa_hook streamListener{};
+    spa_hook registryListener{};
 
     mutable std::mutex lock;  // the fields below, read by other threads
     std::condition_variable changed;
@@ -211,6 +214,26 @@ std::unique_ptr<PipeWireStream> PipeWireStream::Connect(UniqueFd& remote, uint32
     }();
     pw_core_add_listener(s->core, &s->coreListener, &coreEvents, s);
 
+    // A node that goes away (its producer ended the stream) only pauses the stream
+    // reading it: the registry says so.
+    s->node = node;
+    s->registry = pw_core_get_registry(s->core, PW_VERSION_REGISTRY, 0);
+    if (!s->registry) {
+        err = "cannot read PipeWire's registry";
+        return nullptr;
+    }
+    static const pw_registry_events registryEvents = [] {
+        pw_registry_events e{};
+        e.version = PW_VERSION_REGISTRY_EVENTS;
+        e.global_remove = [](void* data, uint32_t id) {
+            auto* self = static_cast<Impl*>(data);
+            if (id == self->node)
+                self->Fail("the screen cast stream ended (its PipeWire node went away)");
+        };
+        return e;
+    }();
+    pw_registry_add_listener(s->registry, &s->registryListener, &registryEvents, s);
+
     s->stream = pw_stream_new(s->core, "tavrec-screen",
                               pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
                                                 PW_KEY_MEDIA_ROLE, "Screen", nullptr));
@@ -269,6 +292,10 @@ PipeWireStream::~PipeWireStream()
         pw_thread_loop_lock(s.loop);
     if (s.stream)
         pw_stream_destroy(s.stream);
+    if (s.registry) {
+        spa_hook_remove(&s.registryListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(s.registry));
+    }
     if (s.core)
         pw_core_disconnect(s.core);
     if (s.loop) {

@@ -34,7 +34,8 @@ public:
     // The agreed format's size (0 before there is one); it follows renegotiation.
     int Width() const;
     int Height() const;
-    // True once the stream failed or was disconnected, with the reason in *why.
+    // True once the stream failed, was disconnected or its node went away, with the
+    // reason in *why.
     bool Failed(std::string* why) const;
 
     struct Impl;

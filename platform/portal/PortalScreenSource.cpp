@@ -56,7 +56,7 @@ void PortalScreenSource::OnFrame(const StreamImage& image)
     }
 }
 
-bool PortalScreenSource::Grab(uint8_t* dst, size_t dstStride)
+bool PortalScreenSource::Live()
 {
     std::string why;
     if (stream_->Failed(&why)) {
@@ -67,6 +67,13 @@ bool PortalScreenSource::Grab(uint8_t* dst, size_t dstStride)
         lastError_ = "the desktop ended the screen cast";
         return false;
     }
+    return true;
+}
+
+bool PortalScreenSource::Grab(uint8_t* dst, size_t dstStride)
+{
+    if (!Live())
+        return false;
     std::lock_guard<std::mutex> guard(latestLock);
     fresh_.store(false, std::memory_order_release);
     const size_t row = static_cast<size_t>(width_) * 4;

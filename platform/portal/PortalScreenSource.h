@@ -36,6 +36,9 @@ public:
     // pixels, rows dstStride bytes apart. False when the screen cast has ended;
     // LastError() says why.
     bool Grab(uint8_t* dst, size_t dstStride);
+    // False once the screen cast has ended (the desktop closed the session, or its
+    // stream failed or went away); LastError() says why. Looks without waiting.
+    bool Live();
     // Whether a frame came since the last Grab.
     bool HasNewFrame() const { return fresh_.load(std::memory_order_acquire); }
     // Frames received from the stream so far.

@@ -1,4 +1,4 @@
-// links: korvid tavrec_support_Recording tavrec_support_ChildTest tavrec_support_PulseModule tavrec_support_RiffReader tavrec_support_MediaProbe tavrec_support_TestWindow tavrec_platform_x11
+// links: korvid tavrec_support_Recording tavrec_support_ChildTest tavrec_support_PulseModule tavrec_support_RiffReader tavrec_support_MediaProbe tavrec_support_TestWindow tavrec_support_TonePlayer tavrec_platform_x11
 // Recordings with sound from the session's PulseAudio server: a tone played into the
 // null sink is recorded from its monitor (the default source).
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +24,7 @@
 #include "tests/support/Recording.h"
 #include "tests/support/RiffReader.h"
 #include "tests/support/TestWindow.h"
+#include "tests/support/TonePlayer.h"
 
 extern char** environ;
 
@@ -470,6 +472,48 @@ TEST_F(AudioRecording, FivePausesAtOneFrameASecondKeepPictureAndSoundTheSameLeng
     // Each of the six runs may start or end a sound fragment (some 20 ms) off.
     EXPECT_NEAR(sound, recorded.count(), 0.2);
     EXPECT_NEAR(picture, sound, 0.2) << "the pauses shifted the picture against the sound";
+}
+
+// A tone that starts while a frame is built lies in the file at that frame's time
+// (later by the player's own latency).
+TEST_F(AudioRecording, AToneStartedAtAFrameLiesAtThatFramesTime)
+{
+    testkit::TonePlayer player;
+    ASSERT_TRUE(player.Playing()) << player.Error();
+    ASSERT_TRUE(testkit::TonePlayer::WaitUntilSinkSettles()) << "the sink keeps playing far ahead";
+    auto window = testsupport::TestWindow::Create();
+    ASSERT_TRUE(window);
+    struct Count {
+        std::atomic<int> frames{0};
+        testkit::TonePlayer* player;
+        static void OnFrame(void* object, FrameSurface*, int32_t, int32_t, bool*)
+        {
+            auto* self = static_cast<Count*>(object);
+            if (++self->frames == 31)
+                self->player->StartTone();
+        }
+    } count{0, &player};
+    Recording& recording = Make("at-frame.avi", 30, window->Id());
+    recording.SetHook(&Count::OnFrame, &count);
+    std::string error;
+    ASSERT_TRUE(recording.Begin(&error)) << error;
+    std::this_thread::sleep_for(2500ms);
+    ASSERT_TRUE(recording.Stop()) << testkit::LastErrorText();
+    testsupport::RiffReader reader;
+    ASSERT_TRUE(reader.Open(recording.options.FileName));
+    const auto chunks = reader.ChunksOf(0);
+    size_t position = 0, built = 0;
+    for (; position < chunks.size(); ++position)
+        if (chunks[position].size > 0 && ++built == 31)
+            break;
+    ASSERT_LT(position, chunks.size()) << "fewer than 31 frames stored";
+    int channels = 0, rate = 0;
+    const auto mono = Mono(testkit::DecodeAudio(recording.options.FileName, &channels, &rate), 2);
+    const double onset = Onset(mono, rate);
+    ASSERT_GE(onset, 0.0) << "no tone recorded";
+    std::printf("frame at %.3f s, tone at %.3f s, player latency %.3f s\n", position / 30.0, onset,
+                player.LatencyAtTone());
+    EXPECT_NEAR(onset - player.LatencyAtTone(), position / 30.0, 0.1);
 }
 
 }  // namespace

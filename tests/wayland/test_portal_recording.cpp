@@ -1,7 +1,8 @@
-// links: korvid tavrec_support_Recording tavrec_support_MediaProbe tavrec_support_Shell tavrec_support_RiffReader
+// links: korvid tavrec_support_Recording tavrec_support_MediaProbe tavrec_support_Shell tavrec_support_RiffReader tavrec_support_TonePlayer
 // Recordings through the desktop portal's screen cast, in the headless Wayland session
 // (tests/wayland-session.sh): the output's background, painted by sway's own
-// background client in known colours, is recorded and read back with ffmpeg.
+// background client in known colours, is recorded and read back with ffmpeg; also
+// while the output changes size or goes away, and with sound.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -10,17 +11,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "tests/support/MediaProbe.h"
 #include "tests/support/Recording.h"
 #include "tests/support/RiffReader.h"
 #include "tests/support/Shell.h"
+#include "tests/support/TonePlayer.h"
 
 extern char** environ;
 
@@ -46,27 +51,39 @@ void Paint(uint32_t rgb)
     ASSERT_EQ(testkit::Shell(command), "0");
 }
 
-// Watches the frames the library builds: the colour at the centre of the last one.
+// Watches the frames the library builds: the colours at the centre and at a quarter
+// of the width and height of the last one.
 struct FrameWatch {
     std::atomic<uint32_t> centre{0xFFFFFFFF};
+    std::atomic<uint32_t> corner{0xFFFFFFFF};
     std::atomic<int> frames{0};
     int width = 0, height = 0;
+    std::function<void(uint32_t centre)> seen;  // called on the video thread, for every frame
+
+    static uint32_t At(const FrameSurface* frame, int x, int y)
+    {
+        const uint8_t* p = frame->Pixels + static_cast<size_t>(y) * frame->Stride + x * 4;
+        return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+    }
 
     static void OnFrame(void* object, FrameSurface* frame, int32_t width, int32_t height, bool*)
     {
         auto* self = static_cast<FrameWatch*>(object);
-        const uint8_t* p = frame->Pixels + static_cast<size_t>(height / 2) * frame->Stride + (width / 2) * 4;
-        self->centre = uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+        self->centre = At(frame, width / 2, height / 2);
+        self->corner = At(frame, width / 4, height / 4);
         self->width = width;
         self->height = height;
         ++self->frames;
+        if (self->seen)
+            self->seen(self->centre);
     }
 
-    // Waits until the built frames show the colour; false after 10 s.
-    bool WaitFor(uint32_t rgb)
+    // Waits until the built frames show the colour (at the centre, or at the quarter
+    // point); false after 10 s.
+    bool WaitFor(uint32_t rgb, bool atCorner = false)
     {
         for (auto end = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < end;) {
-            if (centre.load() == rgb)
+            if ((atCorner ? corner : centre).load() == rgb)
                 return true;
             std::this_thread::sleep_for(10ms);
         }
@@ -297,6 +314,287 @@ TEST_F(PortalRecording, AMissingPortalIsReportedAndLeavesNoFile)
               0u)
         << testkit::LastErrorText();
     EXPECT_NE(stat(file.c_str(), &st), 0);
+}
+
+// The output's current size as sway reports it ("640x480"), empty when it has none
+// (disabled).
+std::string OutputMode()
+{
+    return testkit::Shell("swaymsg -p -t get_outputs | sed -n 's/^ *Current mode: \\([0-9]*x[0-9]*\\).*/\\1/p' | head -n 1");
+}
+
+// Sets the output's size and waits (up to 10 s) until sway reports it.
+bool SetOutputMode(const std::string& mode)
+{
+    if (testkit::Shell("swaymsg -q output HEADLESS-1 enable mode " + mode + "; echo $?") != "0")
+        return false;
+    for (int i = 0; i < 200; ++i) {
+        if (OutputMode() == mode)
+            return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+// The tests share one session: the output gets back the size it had (enabled again)
+// when the test ends, whatever it did to it.
+class OutputRestore {
+public:
+    OutputRestore() : mode_(OutputMode()) {}
+    ~OutputRestore() { Restore(); }
+    const std::string& Mode() const { return mode_; }
+    bool Restore() { return mode_.empty() || SetOutputMode(mode_); }
+
+private:
+    std::string mode_;
+};
+
+// Paints the colour until the built frames show it (up to five times, 2 s each). The
+// portal's back end copies the screen only on damage after it asked for a copy, and
+// it asks for none while it renegotiates the stream's size: a paint in that moment
+// sends no frame, and the screen stays as it is until the next change.
+bool PaintUntilSeen(FrameWatch& watch, uint32_t rgb, bool atCorner = false)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        Paint(rgb);
+        for (auto end = std::chrono::steady_clock::now() + 2s; std::chrono::steady_clock::now() < end;) {
+            if ((atCorner ? watch.corner : watch.centre).load() == rgb)
+                return true;
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    return false;
+}
+
+// How a decoded frame of width x height bgr0 pixels looks: one colour over a
+// rectangle at its top-left corner and black elsewhere (clean), or anything else.
+struct Layout {
+    uint32_t colour = 0;
+    int width = 0, height = 0;
+    bool clean = false;
+    bool operator==(const Layout& o) const
+    {
+        return colour == o.colour && width == o.width && height == o.height && clean == o.clean;
+    }
+};
+
+Layout LayoutOf(const std::vector<uint8_t>& frame, int width, int height)
+{
+    auto at = [&](int x, int y) {
+        const uint8_t* p = &frame[(static_cast<size_t>(y) * width + x) * 4];
+        return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+    };
+    Layout layout;
+    layout.colour = at(0, 0);
+    while (layout.width < width && at(layout.width, 0) == layout.colour)
+        ++layout.width;
+    while (layout.height < height && at(0, layout.height) == layout.colour)
+        ++layout.height;
+    layout.clean = true;
+    for (int y = 0; y < height && layout.clean; ++y)
+        for (int x = 0; x < width; ++x) {
+            const bool inside = x < layout.width && y < layout.height;
+            if (at(x, y) != (inside ? layout.colour : 0u)) {
+                layout.clean = false;
+                break;
+            }
+        }
+    return layout;
+}
+
+std::string Text(const Layout& l)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "#%06x %dx%d%s", l.colour, l.width, l.height, l.clean ? "" : " (mixed)");
+    return text;
+}
+
+// Larger, then smaller than at the start: the file keeps its first size, and each
+// picture lies at the frame's top-left corner, cut to the frame or with black right
+// of and below it, as on X11 after a RandR change.
+TEST_F(PortalRecording, AnOutputThatChangesSizeKeepsTheFileSizeAndShowsItsPictureTopLeft)
+{
+    OutputRestore restore;
+    ASSERT_EQ(restore.Mode(), "640x480");
+    const std::string file = dir_.File("resize.avi");
+    FrameWatch watch;
+    {
+        Recording recording(0, file, 10);
+        recording.SetHook(&FrameWatch::OnFrame, &watch);
+        std::string error;
+        ASSERT_TRUE(recording.Begin(&error)) << error;
+        Paint(kRed);
+        ASSERT_TRUE(watch.WaitFor(kRed));
+        std::this_thread::sleep_for(400ms);
+        ASSERT_TRUE(SetOutputMode("800x600"));
+        ASSERT_TRUE(PaintUntilSeen(watch, kGreen)) << std::hex << "last #" << watch.centre;
+        std::this_thread::sleep_for(400ms);
+        ASSERT_TRUE(SetOutputMode("320x240"));
+        ASSERT_TRUE(PaintUntilSeen(watch, kBlue, true)) << std::hex << "last #" << watch.corner;
+        std::this_thread::sleep_for(400ms);
+        EXPECT_EQ(recording.State(), static_cast<uint32_t>(StateRecording)) << testkit::LastErrorText();
+        ASSERT_TRUE(recording.Stop()) << testkit::LastErrorText();
+    }
+    const auto streams = testkit::ProbeStreams(file);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].at("width"), "640");
+    EXPECT_EQ(streams[0].at("height"), "480");
+    testsupport::RiffReader reader;
+    ASSERT_TRUE(reader.Open(file)) << reader.LastError();
+    EXPECT_EQ(streams[0].at("nb_frames"), std::to_string(reader.ChunksOf(0).size()));
+
+    // Every frame is one picture at the top-left corner and black around it; the
+    // painted ones come in order at the sizes the output had.
+    std::vector<Layout> runs;
+    for (const auto& frame : testkit::DecodeVideo(file, "bgr0", 640, 480, 4)) {
+        const Layout layout = LayoutOf(frame, 640, 480);
+        if (runs.empty() || !(runs.back() == layout))
+            runs.push_back(layout);
+    }
+    std::string all;
+    for (const Layout& l : runs)
+        all += Text(l) + ", ";
+    for (const Layout& l : runs)
+        EXPECT_TRUE(l.clean) << "a frame is neither one picture nor black around it: " << all;
+    const std::vector<Layout> painted{{kRed, 640, 480, true}, {kGreen, 640, 480, true}, {kBlue, 320, 240, true}};
+    size_t next = 0;
+    for (const Layout& l : runs)
+        if (next < painted.size() && l == painted[next])
+            ++next;
+    EXPECT_EQ(next, painted.size()) << "runs: " << all;
+}
+
+// The PipeWire node the portal's screen cast streams from: the output side of the one
+// link in the graph (the recording's; sound goes through PulseAudio, not PipeWire).
+std::string CastNode()
+{
+    return testkit::Shell(
+        "pw-cli ls Link | sed -n 's/^[[:space:]]*link.output.node = \"\\([0-9]*\\)\"/\\1/p' | head -n 1");
+}
+
+// The screen cast's stream ending while it records (its node destroyed, as when the
+// desktop stops sharing the screen; sway's headless outputs cannot be disabled) ends
+// the recording by itself with the reason, and what it wrote so far is a whole file.
+TEST_F(PortalRecording, AScreenCastThatEndsEndsTheRecordingWithAReasonAndAWholeFile)
+{
+    const std::string file = dir_.File("ended.avi");
+    FrameWatch watch;
+    std::string error;
+    std::chrono::duration<double> beforeEnd{}, untilIdle{};
+    {
+        Recording recording(0, file, 10);
+        recording.SetHook(&FrameWatch::OnFrame, &watch);
+        const auto begin = std::chrono::steady_clock::now();
+        ASSERT_TRUE(recording.Begin(&error)) << error;
+        const auto started = std::chrono::steady_clock::now();
+        Paint(kRed);
+        ASSERT_TRUE(watch.WaitFor(kRed));
+        std::this_thread::sleep_for(600ms);
+        const std::string node = CastNode();
+        ASSERT_FALSE(node.empty()) << "no link to the portal's stream";
+        ASSERT_EQ(testkit::Shell("pw-cli destroy " + node + " >/dev/null; echo $?"), "0");
+        beforeEnd = std::chrono::steady_clock::now() - started;
+        ASSERT_TRUE(recording.WaitUntilIdle(10s)) << "the recording went on after the screen cast ended";
+        untilIdle = std::chrono::steady_clock::now() - begin;
+        error = testkit::LastErrorText();
+    }
+    EXPECT_EQ(error, "Failed to grab the screen: the screen cast stream ended (its PipeWire node went away)");
+
+    const auto streams = testkit::ProbeStreams(file);
+    ASSERT_EQ(streams.size(), 1u) << "the file written so far does not play";
+    testsupport::RiffReader reader;
+    ASSERT_TRUE(reader.Open(file)) << reader.LastError();
+    const auto chunks = reader.ChunksOf(0);
+    size_t stored = 0;
+    for (const auto& chunk : chunks)
+        stored += chunk.size > 0;
+    // Every frame built is in the file, and the last one again at the slot where the
+    // end was seen.
+    EXPECT_EQ(stored, static_cast<size_t>(watch.frames.load()) + 1);
+    EXPECT_EQ(streams[0].at("nb_frames"), std::to_string(chunks.size()));
+    // The file lasts until the stream ended, not only to the last frame that came.
+    const double seconds = static_cast<double>(chunks.size()) / 10;
+    EXPECT_GE(seconds, beforeEnd.count() - 0.2);
+    EXPECT_LE(seconds, untilIdle.count() + 0.2);
+    const auto runs = ColourRuns(file, 640, 480);
+    EXPECT_NE(std::find(runs.begin(), runs.end(), kRed), runs.end()) << "the painted colour is not in the file";
+
+    // The next screen cast streams again.
+    FrameWatch again;
+    Recording recording(0, dir_.File("again.avi"), 10);
+    recording.SetHook(&FrameWatch::OnFrame, &again);
+    ASSERT_TRUE(recording.Begin(&error)) << error;
+    Paint(kGreen);
+    EXPECT_TRUE(again.WaitFor(kGreen)) << std::hex << "last #" << again.centre;
+    EXPECT_TRUE(recording.Stop()) << testkit::LastErrorText();
+}
+
+// A tone that starts when the recording shows a new colour lies in the file where
+// that colour begins.
+TEST_F(PortalRecording, SoundStaysInStepWithThePicture)
+{
+    testkit::TonePlayer player;
+    ASSERT_TRUE(player.Playing()) << player.Error();
+    ASSERT_TRUE(testkit::TonePlayer::WaitUntilSinkSettles()) << "the sink keeps playing far ahead";
+    const std::string file = dir_.File("sound.avi");
+    constexpr uint32_t kFps = 30;
+    FrameWatch watch;
+    watch.seen = [&player](uint32_t centre) {
+        if (centre == kGreen)
+            player.StartTone();
+    };
+    {
+        Recording recording(0, file, kFps);
+        recording.options.AudioEnabled = 1;
+        recording.options.AudioFormat = WaveFormatEx{1, 2, 22050, 88200, 4, 16, 0};
+        recording.SetHook(&FrameWatch::OnFrame, &watch);
+        std::string error;
+        ASSERT_TRUE(recording.Begin(&error)) << error;
+        Paint(kRed);
+        ASSERT_TRUE(watch.WaitFor(kRed));
+        std::this_thread::sleep_for(1s);
+        Paint(kGreen);
+        ASSERT_TRUE(watch.WaitFor(kGreen));
+        std::this_thread::sleep_for(1500ms);
+        ASSERT_TRUE(recording.Stop()) << testkit::LastErrorText();
+    }
+    const auto streams = testkit::ProbeStreams(file);
+    ASSERT_EQ(streams.size(), 2u);
+
+    // The decoded frames are the stored ones, in order: the first green one's
+    // position in the stream is its time.
+    testsupport::RiffReader reader;
+    ASSERT_TRUE(reader.Open(file)) << reader.LastError();
+    const auto chunks = reader.ChunksOf(0);
+    const auto frames = testkit::DecodeVideo(file, "bgr0", 640, 480, 4);
+    size_t position = 0, decoded = 0;
+    for (; position < chunks.size(); ++position) {
+        if (chunks[position].size == 0)
+            continue;
+        ASSERT_LT(decoded, frames.size());
+        if (FrameColour(frames[decoded++]) == kGreen)
+            break;
+    }
+    ASSERT_LT(position, chunks.size()) << "no green frame";
+    const double picture = static_cast<double>(position) / kFps;
+
+    int channels = 0, rate = 0;
+    const auto samples = testkit::DecodeAudio(file, &channels, &rate);
+    ASSERT_GT(channels, 0);
+    ASSERT_GT(rate, 0);
+    size_t onset = 0;
+    while (onset * channels < samples.size() && std::abs(samples[onset * channels]) < 0.05 * 32768)
+        ++onset;
+    ASSERT_LT(onset * channels, samples.size()) << "no tone recorded";
+    const double sound = static_cast<double>(onset) / rate;
+    // The tone is heard the player's latency after the frame was built.
+    EXPECT_NEAR(sound - player.LatencyAtTone(), picture, 0.1)
+        << "tone at " << sound << " s (player latency " << player.LatencyAtTone() << " s), colour at " << picture
+        << " s";
+    std::printf("colour at %.3f s, tone at %.3f s, player latency %.3f s\n", picture, sound, player.LatencyAtTone());
+    // Both streams last the same.
+    const double soundLength = static_cast<double>(samples.size() / channels) / rate;
+    EXPECT_NEAR(soundLength, static_cast<double>(chunks.size()) / kFps, 0.1);
 }
 
 }  // namespace
