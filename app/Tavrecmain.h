@@ -134,6 +134,10 @@ public:
     bool PortalSource() const { return portalSource_; }
     // What a Wayland desktop's user is told about drawing and the shortcuts.
     static const QString& PortalDesktopNote();
+    // The same where the shortcuts are the desktop's own, through its portal.
+    static const QString& PortalShortcutsNote();
+    // The note that fits this desktop: the shortcuts through the portal or not.
+    const QString& DesktopNote() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -201,6 +205,13 @@ private:
         void operator()(ShortcutGrabs* grabs) const;  // TavrecmainHotkeys.cpp
     };
     std::unique_ptr<ShortcutGrabs, ShortcutGrabsDeleter> hotkeys_;
+    // On a portal source whose portal offers global shortcuts, they take the place of
+    // the X11 grabs, unless the portal refused them.
+    class PortalShortcuts* portalShortcuts_ = nullptr;
+    bool portalShortcutsOffered_ = false;
+    bool portalShortcutsFailed_ = false;
+    bool UsePortalShortcuts() const { return portalShortcutsOffered_ && !portalShortcutsFailed_; }
+    void GrabX11Hotkeys();
     QTimer* tmrCheckDisk = nullptr;
     QTimer* followTimer_ = nullptr;
     bool libraryEndSeen_ = false;

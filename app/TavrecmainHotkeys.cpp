@@ -1,9 +1,14 @@
 // The six global shortcuts of the Hotkeys array, grabbed on the root window over the
-// application's own X connection, so that their key presses reach AppMessage.
+// application's own X connection, so that their key presses reach AppMessage. On a
+// Wayland desktop whose portal offers global shortcuts, the portal binds them instead
+// and its activations reach AppMessage the same way.
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 
+#include <cstdio>
+
 #include "app/HotkeyGrabber.h"
+#include "app/PortalShortcuts.h"
 #include "app/Tavrecmain.h"
 
 // The grabs, and a watch that makes them again when the keyboard mapping changes
@@ -39,11 +44,38 @@ void TfrmMain::ShortcutGrabsDeleter::operator()(ShortcutGrabs* grabs) const
 
 void TfrmMain::UnregisterHotkeys()
 {
+    if (portalShortcuts_)
+        portalShortcuts_->Release();
     if (hotkeys_)
         hotkeys_->grabber.UnregisterHotkeys();
 }
 
 void TfrmMain::RegisterHotkeys()
+{
+    if (!UsePortalShortcuts()) {
+        GrabX11Hotkeys();
+        return;
+    }
+    if (!portalShortcuts_) {
+        portalShortcuts_ = new PortalShortcuts(this);
+        connect(portalShortcuts_, &PortalShortcuts::Activated, this,
+                [this](int id) { AppMessage(PostedMessage{msg::WM_HOTKEY, id, 0}); });
+        connect(portalShortcuts_, &PortalShortcuts::Bound, this, [](const QString& triggers) {
+            std::fprintf(stderr, "tavrec: global shortcuts bound through the desktop portal: %s\n",
+                         triggers.toUtf8().constData());
+        });
+        // Refused: the X11 grabs, which work while an X11 window has the focus.
+        connect(portalShortcuts_, &PortalShortcuts::Failed, this, [this](const QString& why) {
+            std::fprintf(stderr, "tavrec: the desktop portal's global shortcuts failed (%s). %s\n",
+                         why.toUtf8().constData(), PortalDesktopNote().toUtf8().constData());
+            portalShortcutsFailed_ = true;
+            GrabX11Hotkeys();
+        });
+    }
+    portalShortcuts_->Bind(std::span<const HotkeyEntry, kHotkeyCount>(settings_.Hotkeys));
+}
+
+void TfrmMain::GrabX11Hotkeys()
 {
     if (!hotkeys_) {
         auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;

@@ -1,7 +1,8 @@
 // Recording on a Wayland desktop, where the desktop portal's screen cast is the
 // screen source: the portal's chooser takes the place of the window pick, its restore
 // tokens are kept with the settings, and what X11 cannot do there (drawing on the
-// screen, shortcuts outside X11 windows) is said and left off.
+// screen; shortcuts outside X11 windows where the portal binds none) is said and
+// left off.
 #include <cstdio>
 #include <cstring>
 
@@ -9,6 +10,7 @@
 #include "app/AppMessage.h"
 #include "app/RecordingBoxes.h"
 #include "app/DrawingScreen.h"
+#include "app/PortalShortcuts.h"
 #include "app/Tavrecmain.h"
 
 #include <QToolButton>
@@ -36,13 +38,28 @@ const QString& TfrmMain::PortalDesktopNote()
     return note;
 }
 
+const QString& TfrmMain::PortalShortcutsNote()
+{
+    static const QString note = QStringLiteral(
+        "This Wayland desktop is recorded through its screen-cast portal. Drawing on the screen is off. "
+        "These shortcuts are given to the desktop's global-shortcuts portal, which may ask before taking "
+        "them or give them other keys; its own keyboard settings show and change them.");
+    return note;
+}
+
+const QString& TfrmMain::DesktopNote() const
+{
+    return UsePortalShortcuts() ? PortalShortcutsNote() : PortalDesktopNote();
+}
+
 void TfrmMain::DetectScreenSource()
 {
     char reason[256] = {};
     portalSource_ = GetScreenSource(reason, static_cast<int32_t>(sizeof reason)) == 1;
+    portalShortcutsOffered_ = portalSource_ && PortalShortcuts::Offered();
     if (portalSource_)
         std::fprintf(stderr, "tavrec: recording through the desktop portal (%s). %s\n", reason,
-                     PortalDesktopNote().toUtf8().constData());
+                     DesktopNote().toUtf8().constData());
 }
 
 uint32_t TfrmMain::ChooseScreenCast(int32_t mode)

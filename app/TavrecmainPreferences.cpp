@@ -25,7 +25,7 @@ void TfrmMain::OpenPreferences()
             if (auto* control = dialog->findChild<QWidget*>(QLatin1String(name)))
                 control->hide();
         if (portalSource_)
-            dialog->ShowDrawingShortcutsNote(PortalDesktopNote());
+            dialog->ShowDrawingShortcutsNote(DesktopNote());
         dialog->ShowFor(settings_);
     } catch (const std::exception& error) {
         failure = QString::fromLocal8Bit(error.what());

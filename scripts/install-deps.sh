@@ -16,6 +16,7 @@ PACKAGES=(
   libdbus-1-dev libpipewire-0.3-dev
   sway xwayland pipewire pipewire-bin wireplumber xdg-desktop-portal xdg-desktop-portal-wlr
   dbus-daemon dbus-bin util-linux procps
+  xdg-desktop-portal-kde libkf5globalaccel-bin
 )
 
 missing=()

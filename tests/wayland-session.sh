@@ -4,7 +4,9 @@
 # Runs CMD inside a private headless Wayland desktop: sway with its headless back
 # end and software renderer (one output, HEADLESS-1), PipeWire with WirePlumber,
 # xdg-desktop-portal with its wlroots back end set to share HEADLESS-1 without
-# asking, and a PulseAudio server with a null sink, all on a private D-Bus session
+# asking, KDE's portal back end for the global shortcuts (over the KDE shortcut
+# daemon on an X server of the session's own, which stands in for XWayland), and a
+# PulseAudio server with a null sink, all on a private D-Bus session
 # bus that activates nothing (every daemon is started here and has a known process
 # id). Everything started here is stopped again by process id, whatever CMD does,
 # and CMD's exit code is returned.
@@ -26,6 +28,12 @@
 #                           TAVREC_SCREENCOPY_SHIM=none starts it without: a portal
 #                           that refuses every screen cast.
 #   TAVREC_WAYLAND_PORTAL=0 start no portal at all (nothing on the bus answers)
+#   TAVREC_WAYLAND_SHORTCUTS=0 start no global-shortcuts back end: a portal without
+#                           GlobalShortcuts, as on sway itself
+#
+# With the global shortcuts, TAVREC_SESSION_X_DISPLAY names the session's X server:
+# the shortcut daemon grabs its keys there, so a program run on it (as on XWayland)
+# gets the portal's shortcuts for the keys pressed there.
 #   TAVREC_SESSION_KEEP=1   keep the session folder (logs) even on success
 set -u
 
@@ -210,6 +218,28 @@ EOF
     >"$session/xdpw.log" 2>&1 &
   pids+=($!)
   wait_for has_name org.freedesktop.impl.portal.desktop.wlr || fail "xdg-desktop-portal-wlr did not start"
+  # The portal picks back ends when it starts: the shortcut back end must be there
+  # first. The frontend chooses the wlroots one for the screen cast (it names sway)
+  # and falls back to KDE's for the global shortcuts, which KDE's back end offers
+  # only when it believes it runs on KDE.
+  if [ "${TAVREC_WAYLAND_SHORTCUTS:-1}" != 0 ]; then
+    kde_portal=
+    for f in /usr/libexec/xdg-desktop-portal-kde /usr/lib/*/libexec/xdg-desktop-portal-kde; do
+      [ -x "$f" ] && kde_portal=$f && break
+    done
+    [ -n "$kde_portal" ] || fail "no xdg-desktop-portal-kde (install xdg-desktop-portal-kde, or set TAVREC_WAYLAND_SHORTCUTS=0)"
+    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$session/x-display" >"$session/xvfb.log" 2>&1 &
+    pids+=($!)
+    wait_for test -s "$session/x-display" || fail "Xvfb did not start"
+    x_display=:$(cat "$session/x-display")
+    DISPLAY=$x_display QT_QPA_PLATFORM=xcb kglobalaccel5 >"$session/kglobalaccel.log" 2>&1 &
+    pids+=($!)
+    wait_for has_name org.kde.kglobalaccel || fail "kglobalaccel5 did not start"
+    DISPLAY=$x_display QT_QPA_PLATFORM=xcb XDG_CURRENT_DESKTOP=KDE "$kde_portal" >"$session/portal-kde.log" 2>&1 &
+    pids+=($!)
+    wait_for has_name org.freedesktop.impl.portal.desktop.kde || fail "xdg-desktop-portal-kde did not start"
+    export TAVREC_SESSION_X_DISPLAY=$x_display
+  fi
   /usr/libexec/xdg-desktop-portal -v >"$session/portal.log" 2>&1 &
   pids+=($!)
   wait_for has_name org.freedesktop.portal.Desktop || fail "xdg-desktop-portal did not start"
