@@ -5,7 +5,7 @@
 # end and software renderer (one output, HEADLESS-1), PipeWire with WirePlumber,
 # xdg-desktop-portal with its wlroots back end set to share HEADLESS-1 without
 # asking, KDE's portal back end for the global shortcuts (over the KDE shortcut
-# daemon on an X server of the session's own, which stands in for XWayland), and a
+# daemon, which grabs its keys on sway's XWayland), and a
 # PulseAudio server with a null sink, all on a private D-Bus session
 # bus that activates nothing (every daemon is started here and has a known process
 # id). Everything started here is stopped again by process id, whatever CMD does,
@@ -31,9 +31,9 @@
 #   TAVREC_WAYLAND_SHORTCUTS=0 start no global-shortcuts back end: a portal without
 #                           GlobalShortcuts, as on sway itself
 #
-# With the global shortcuts, TAVREC_SESSION_X_DISPLAY names the session's X server:
-# the shortcut daemon grabs its keys there, so a program run on it (as on XWayland)
-# gets the portal's shortcuts for the keys pressed there.
+# With the global shortcuts, TAVREC_SESSION_X_DISPLAY names the X display the
+# shortcut daemon grabs its keys on (XWayland's): a program run there gets the
+# portal's shortcuts for the keys pressed there.
 #   TAVREC_SESSION_KEEP=1   keep the session folder (logs) even on success
 set -u
 
@@ -228,10 +228,7 @@ EOF
       [ -x "$f" ] && kde_portal=$f && break
     done
     [ -n "$kde_portal" ] || fail "no xdg-desktop-portal-kde (install xdg-desktop-portal-kde, or set TAVREC_WAYLAND_SHORTCUTS=0)"
-    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$session/x-display" >"$session/xvfb.log" 2>&1 &
-    pids+=($!)
-    wait_for test -s "$session/x-display" || fail "Xvfb did not start"
-    x_display=:$(cat "$session/x-display")
+    x_display=$xwayland_display
     DISPLAY=$x_display QT_QPA_PLATFORM=xcb kglobalaccel5 >"$session/kglobalaccel.log" 2>&1 &
     pids+=($!)
     wait_for has_name org.kde.kglobalaccel || fail "kglobalaccel5 did not start"

@@ -2,8 +2,8 @@
 // The program's shortcuts on a Wayland desktop whose portal offers global shortcuts:
 // the portal binds them with their stored keys, and a key pressed on the desktop acts
 // as the shortcut's button would. The session's shortcut daemon takes its keys from
-// the session's X server, on which the program runs as on XWayland; the program grabs
-// no key itself there (the daemon holds the grabs).
+// sway's XWayland, on which the program runs and chooses the portal by itself; the
+// program grabs no key itself there (the daemon holds the grabs).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -52,7 +52,7 @@ TEST(PortalShortcuts, BoundKeysStartPauseResumeAndStopTheRecording)
     Configure(registry, file);
     testkit::TavrecLaunch launch;
     launch.errorFile = errors;
-    launch.environment = {{"TAVREC_SCREEN_SOURCE", "portal"}};
+    launch.environment = {{"TAVREC_SCREEN_SOURCE", ""}};
     {
         testkit::TavrecProcess tavrec(registry, display, launch);
         std::string main;
