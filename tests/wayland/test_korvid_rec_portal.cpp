@@ -35,6 +35,26 @@ protected:
     testkit::TempDir dir_;
 };
 
+// Records 2 s with korvid-rec (its command line after `environment`, e.g. "DISPLAY=:1"),
+// painting the output in `colour` once the recording runs: frames come only on
+// change. Expects the recording to go through the portal and to end in that colour.
+void ExpectRecordsThePaint(const std::string& environment, const char* colour, uint32_t rgb, const std::string& file)
+{
+    int code = 0;
+    std::string err;
+    testkit::RunCapture({"sh", "-c",
+                         std::string("(sleep 0.5; swaymsg -q output HEADLESS-1 bg '") + colour + "' solid_color) & " +
+                             environment + " " + Quoted(kRec) + " --fps 10 --seconds 2 " + Quoted(file) +
+                             "; r=$?; wait; exit $r"},
+                        &code, &err);
+    ASSERT_EQ(code, 0) << err;
+    EXPECT_NE(err.find("recording the screen through the desktop portal"), std::string::npos) << err;
+    const auto frames = testkit::DecodeVideo(file, "bgr0", 640, 480, 4);
+    ASSERT_FALSE(frames.empty());
+    const auto& last = frames.back();
+    EXPECT_EQ((uint32_t{last[2]} << 16 | uint32_t{last[1]} << 8 | last[0]), rgb);
+}
+
 TEST_F(KorvidRecPortal, ListSourcesSaysItTakesThePortalAndWhy)
 {
     EXPECT_EQ(testkit::Shell(Quoted(kRec) + " --list-sources | tail -n 1"),
@@ -71,17 +91,7 @@ TEST_F(KorvidRecPortal, UnderXWaylandThePortalIsTakenBecauseTheRootCannotBeRead)
     EXPECT_EQ(code, 1);
     EXPECT_NE(err.find("Failed to grab the screen: GetImage: X error BadMatch"), std::string::npos) << err;
 
-    const std::string file = dir_.File("auto.avi");
-    testkit::RunCapture({"sh", "-c",
-                         "(sleep 0.5; swaymsg -q output HEADLESS-1 bg '#1e90ff' solid_color) & " + display + " " +
-                             Quoted(kRec) + " --fps 10 --seconds 2 " + Quoted(file) + "; r=$?; wait; exit $r"},
-                        &code, &err);
-    ASSERT_EQ(code, 0) << err;
-    EXPECT_NE(err.find("recording the screen through the desktop portal"), std::string::npos) << err;
-    const auto frames = testkit::DecodeVideo(file, "bgr0", 640, 480, 4);
-    ASSERT_FALSE(frames.empty());
-    const auto& last = frames.back();
-    EXPECT_EQ((uint32_t{last[2]} << 16 | uint32_t{last[1]} << 8 | last[0]), 0x1e90ffu);
+    ExpectRecordsThePaint(display, "#1e90ff", 0x1e90ff, dir_.File("auto.avi"));
 }
 
 // A Wayland session of its own whose portal refuses every screen cast: its wlroots
@@ -109,20 +119,7 @@ TEST_F(KorvidRecPortal, ARefusingPortalIsReportedAndLeavesNoFile)
 
 TEST_F(KorvidRecPortal, RecordsThroughThePortalWithoutAnXDisplay)
 {
-    const std::string file = dir_.File("rec.avi");
-    int code = 0;
-    std::string err;
-    // The colour is painted once the recording runs: frames come only on change.
-    testkit::RunCapture({"sh", "-c",
-                         "(sleep 0.5; swaymsg -q output HEADLESS-1 bg '#20c040' solid_color) & " + Quoted(kRec) +
-                             " --fps 10 --seconds 2 " + Quoted(file) + "; r=$?; wait; exit $r"},
-                        &code, &err);
-    ASSERT_EQ(code, 0) << err;
-    EXPECT_NE(err.find("recording the screen through the desktop portal"), std::string::npos) << err;
-    const auto frames = testkit::DecodeVideo(file, "bgr0", 640, 480, 4);
-    ASSERT_FALSE(frames.empty());
-    const auto& last = frames.back();
-    EXPECT_EQ((uint32_t{last[2]} << 16 | uint32_t{last[1]} << 8 | last[0]), 0x20c040u);
+    ExpectRecordsThePaint("", "#20c040", 0x20c040, dir_.File("rec.avi"));
 }
 
 }  // namespace

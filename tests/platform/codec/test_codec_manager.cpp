@@ -296,6 +296,17 @@ bool KeepsRgbExactly(const Decoded& d)
            !(format->flags & AV_PIX_FMT_FLAG_PAL);
 }
 
+// The enumerated info of the encoder of that name; false when this machine has none.
+bool FindEncoder(const std::string& name, CodecInfo* info)
+{
+    for (const CodecInfo& candidate : Enumerate(0))
+        if (candidate.encoderName == name) {
+            *info = candidate;
+            return true;
+        }
+    return false;
+}
+
 // A frame size the encoder takes: 1280x720 where it can, else one of the fixed picture
 // sizes of the encoders that only take a few. 0x0 when none.
 BitmapInfoHeader SizeItTakes(const CodecInfo& encoder)
@@ -590,13 +601,7 @@ TEST_F(CodecManagerTest, FrameThreadedEncodersGiveEveryPacketInOrderByDrain)
     for (const char* name : {"utvideo", "huffyuv", "ffvhuff", "mpeg4"}) {
         SCOPED_TRACE(name);
         CodecInfo info;
-        bool found = false;
-        for (const CodecInfo& candidate : Enumerate(0))
-            if (candidate.encoderName == name) {
-                info = candidate;
-                found = true;
-            }
-        if (!found)
+        if (!FindEncoder(name, &info))
             continue;
         const BitmapInfoHeader input = SizeItTakes(info);
         std::unique_ptr<Compressor> c = CodecManager::Open(info);
@@ -662,13 +667,7 @@ TEST_F(CodecManagerTest, LentFramesStayTheCallersOnceLetGoAndEncodeAsSent)
     const int kFrames = 6;
     for (const char* name : {"ffv1", "libx264rgb", "ljpeg", "zmbv", "utvideo", "mpeg4"}) {
         CodecInfo info;
-        bool found = false;
-        for (const CodecInfo& candidate : Enumerate(0))
-            if (candidate.encoderName == name) {
-                info = candidate;
-                found = true;
-            }
-        if (!found)
+        if (!FindEncoder(name, &info))
             continue;
         SCOPED_TRACE(name);
         const BitmapInfoHeader input = SizeItTakes(info);
