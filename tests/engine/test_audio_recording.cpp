@@ -475,7 +475,9 @@ TEST_F(AudioRecording, FivePausesAtOneFrameASecondKeepPictureAndSoundTheSameLeng
 }
 
 // A tone that starts while a frame is built lies in the file at that frame's time
-// (later by the player's own latency).
+// (later by the player's own latency). The player's stream takes the sink out of
+// idle just before the recording starts, so the tone usually falls in the time the
+// sink still plays ahead of the clock, when it sounds only once that time has passed.
 TEST_F(AudioRecording, AToneStartedAtAFrameLiesAtThatFramesTime)
 {
     testkit::TonePlayer player;
