@@ -1,4 +1,4 @@
-// links: pulse-simple PkgConfig::PULSE tavrec_support_Shell
+// links: pulse-simple PkgConfig::PULSE
 #include "tests/support/TonePlayer.h"
 
 #include <pulse/error.h>
@@ -10,8 +10,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "tests/support/Shell.h"
 
 namespace testkit {
 
@@ -52,20 +50,6 @@ TonePlayer::~TonePlayer()
         pa_simple_free(stream_);
 }
 
-bool TonePlayer::WaitUntilSinkSettles()
-{
-    const std::string sink = Shell("pactl get-default-sink");
-    for (int i = 0; i < 200; ++i) {
-        // pactl's "Latency: N usec, configured M usec" of the default sink.
-        const std::string latency = Shell("pactl list sinks | sed -n '/^[[:space:]]*Name: " + sink +
-                                          "$/,/^Sink #/s/^[[:space:]]*Latency: \\([0-9]*\\) usec.*/\\1/p'");
-        if (!latency.empty() && std::stoll(latency) <= 100000)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
 void TonePlayer::Run()
 {
     std::vector<int16_t> chunk(static_cast<size_t>(kChunkFrames) * kChannels);
@@ -74,6 +58,8 @@ void TonePlayer::Run()
     while (!stop_.load()) {
         if (!sounding && tone_.load(std::memory_order_acquire)) {
             sounding = true;
+            const auto told = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(toldAt_.load()));
+            heldBack_.store(std::chrono::duration<double>(std::chrono::steady_clock::now() - told).count());
             int error = 0;
             const pa_usec_t latency = pa_simple_get_latency(stream_, &error);
             latencyAtTone_.store(latency == static_cast<pa_usec_t>(-1) ? 0 : latency / 1e6);

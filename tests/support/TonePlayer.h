@@ -1,10 +1,11 @@
 // A playback stream into the session's default PulseAudio sink that plays silence
 // from its start and a sine tone from the moment it is told to, with a short buffer,
-// so the tone sounds within a few tens of milliseconds of that moment. For tests that
+// so the tone sounds within a few tens of milliseconds of being written. For tests that
 // check where a sound lies in a recording against its picture.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,13 +24,17 @@ public:
     // False when the stream could not be made; Error() says why.
     bool Playing() const { return stream_ != nullptr; }
     const std::string& Error() const { return error_; }
-    // Waits (up to ten seconds) until the default sink plays no more than 100 ms ahead.
-    // A sink that was idle has rendered seconds ahead; until that time has passed, the
-    // timing its monitor reports is stale (latencies of half a second and more), and a
-    // recording that starts meanwhile places its sound by that.
-    static bool WaitUntilSinkSettles();
     // The tone from the next chunk written on; callable from any thread.
-    void StartTone() { tone_.store(true, std::memory_order_release); }
+    void StartTone()
+    {
+        toldAt_.store(std::chrono::steady_clock::now().time_since_epoch().count());
+        tone_.store(true, std::memory_order_release);
+    }
+    // Seconds between StartTone and writing the tone's first sample. A sink takes
+    // nothing while it is ahead of the clock: one that was idle has rendered up to
+    // seconds of silence ahead, and the writer waits until that time has passed, so
+    // the tone really begins that much later.
+    double HeldBack() const { return heldBack_.load(); }
     // Seconds between writing a sample and hearing it, as the server measured it when
     // the tone began (0 before then).
     double LatencyAtTone() const { return latencyAtTone_.load(); }
@@ -44,6 +49,8 @@ private:
     std::atomic<bool> tone_{false};
     std::atomic<bool> stop_{false};
     std::atomic<double> latencyAtTone_{0};
+    std::atomic<std::chrono::steady_clock::rep> toldAt_{0};
+    std::atomic<double> heldBack_{0};
     std::thread thread_;
 };
 
