@@ -291,8 +291,11 @@ bool VideoCapture::SetUpX11()
 
 bool VideoCapture::SetUpPortal()
 {
-    // The frames are of the size the stream had when the file was described; the
-    // cursor is in the stream's pictures when it is at all.
+    // The frames are of the size the stream had when the file was described. The
+    // cursor is in the stream's pictures, or comes beside them and is drawn here, as
+    // on X11; its image buffer is made for the largest image the stream may bring.
+    if (portal_->CursorMetadata())
+        cursor_.argb.reserve(static_cast<size_t>(platform::kMaxStreamCursorSize) * platform::kMaxStreamCursorSize);
     frame_.Stride = static_cast<int32_t>(portal_->FrameStride());
     const size_t bytes = portal_->FrameStride() * static_cast<size_t>(frame_.Height);
     portalFrames_.resize(bytes * kFrameBuffers);
@@ -353,11 +356,11 @@ bool VideoCapture::BuildFrame(uint32_t slot, bool mustBuild)
         ReportScreenError("Failed to grab the screen", portal_->LastError());
         return false;
     }
-    const bool haveCursor = cursorReader_ && cursorReader_->Read(&cursor_);
+    bool haveCursor = cursorReader_ && cursorReader_->Read(&cursor_);
     // Speedup Mode: an unchanged slot is an empty position, a partly changed one
     // grabs only what changed into the kept frame.
-    // The portal sends a frame only when the screen changed: a slot without one is an
-    // empty position too.
+    // The portal sends a frame only when the screen changed: a slot without one (and
+    // without a cursor that moved) is an empty position too.
     FrameChanges::Step step = FrameChanges::Step::Whole;
     if (changes_)
         step = changes_->Next(rect_.left, rect_.top, haveCursor ? &cursor_ : nullptr, !refreshFrame_);
@@ -396,6 +399,10 @@ bool VideoCapture::BuildFrame(uint32_t slot, bool mustBuild)
         ReportScreenError("Failed to grab the screen", GrabError());
         return false;
     }
+    // The portal's cursor is read after the grab, which marks what came as seen: a
+    // cursor that moves meanwhile makes the next slot a new frame again.
+    if (portal_)
+        haveCursor = portal_->Cursor(&cursor_);
     if (context_->OnFrame.Code) {
         // The hook gets a copy of the frame record: whatever it does to the copy, the
         // library goes on writing within its own frame.

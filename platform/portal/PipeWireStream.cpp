@@ -1,11 +1,13 @@
 #include "platform/portal/PipeWireStream.h"
 
 #include <pipewire/pipewire.h>
+#include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 #include <spa/utils/result.h>
 
 #include <chrono>
+#include <cstring>
 #include <condition_variable>
 #include <mutex>
 
@@ -37,6 +39,62 @@ StreamPixelLayout LayoutOf(uint32_t format)
     }
 }
 
+bool HasAlphaByte(uint32_t format)
+{
+    return format == SPA_VIDEO_FORMAT_BGRA || format == SPA_VIDEO_FORMAT_RGBA || format == SPA_VIDEO_FORMAT_ARGB ||
+           format == SPA_VIDEO_FORMAT_ABGR;
+}
+
+// The cursor metadata's size for an image of w x h 4-byte pixels.
+constexpr int CursorMetaSize(int w, int h)
+{
+    return static_cast<int>(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + w * h * 4;
+}
+
+// The buffer's cursor metadata into *cursor, every offset checked against the
+// metadata's size (the producer writes it). False when the buffer has none.
+bool ReadCursor(const spa_buffer* buffer, StreamCursor* cursor)
+{
+    const spa_meta* meta = spa_buffer_find_meta(buffer, SPA_META_Cursor);
+    if (!meta || !meta->data || meta->size < sizeof(spa_meta_cursor))
+        return false;
+    const auto* bytes = static_cast<const uint8_t*>(meta->data);
+    // The producer may write the metadata meanwhile: its fields are read once.
+    spa_meta_cursor c;
+    std::memcpy(&c, bytes, sizeof c);
+    *cursor = StreamCursor{};
+    cursor->visible = spa_meta_cursor_is_valid(&c);
+    if (!cursor->visible)
+        return true;
+    cursor->x = c.position.x;
+    cursor->y = c.position.y;
+    cursor->xhot = c.hotspot.x;
+    cursor->yhot = c.hotspot.y;
+    const size_t bitmapAt = c.bitmap_offset;
+    if (bitmapAt < sizeof(spa_meta_cursor) || bitmapAt > meta->size - sizeof(spa_meta_bitmap))
+        return true;  // no new image
+    spa_meta_bitmap bitmap;
+    std::memcpy(&bitmap, bytes + bitmapAt, sizeof bitmap);
+    if (!spa_meta_bitmap_is_valid(&bitmap))
+        return true;  // no new image either
+    cursor->newImage = true;  // an image that is not usable leaves the cursor invisible
+    const StreamPixelLayout layout = LayoutOf(bitmap.format);
+    const size_t width = bitmap.size.width, height = bitmap.size.height;
+    const size_t stride = bitmap.stride > 0 ? static_cast<size_t>(bitmap.stride) : width * 4;
+    const size_t pixelsAt = bitmapAt + bitmap.offset;
+    if (bitmap.offset < sizeof(spa_meta_bitmap) || StreamPixelBytes(layout) != 4 || width == 0 || height == 0 ||
+        width > size_t{kMaxStreamCursorSize} || height > size_t{kMaxStreamCursorSize} || stride < width * 4 ||
+        pixelsAt > meta->size || stride * (height - 1) + width * 4 > meta->size - pixelsAt)
+        return true;
+    cursor->image.pixels = bytes + pixelsAt;
+    cursor->image.stride = stride;
+    cursor->image.width = static_cast<int>(width);
+    cursor->image.height = static_cast<int>(height);
+    cursor->image.layout = layout;
+    cursor->alphaByte = HasAlphaByte(bitmap.format);
+    return true;
+}
+
 void InitPipeWireOnce()
 {
     static std::once_flag once;
@@ -47,6 +105,7 @@ void InitPipeWireOnce()
 
 struct PipeWireStream::Impl {
     FrameHandler handler;
+    CursorHandler cursorHandler;  // empty: no cursor metadata asked for
     pw_thread_loop* loop = nullptr;
     pw_context* context = nullptr;
     pw_core* core = nullptr;
@@ -103,26 +162,38 @@ void PipeWireStream::Impl::OnParamChanged(uint32_t id, const spa_pod* param)
         layout = newLayout;
         changed.notify_all();
     }
-    // Buffers in memory the stream maps for us: shared memory or plain memory.
-    uint8_t buffer[256];
+    // Buffers in memory the stream maps for us: shared memory or plain memory; with
+    // room for the cursor's metadata when it is asked for.
+    uint8_t buffer[512];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-    const spa_pod* params[1];
-    params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+    const spa_pod* params[2];
+    uint32_t count = 0;
+    params[count++] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers,
         SPA_PARAM_BUFFERS_buffers, SPA_POD_CHOICE_RANGE_Int(4, 2, 16),
         SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
         SPA_PARAM_BUFFERS_dataType, SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
-    pw_stream_update_params(stream, params, 1);
+    if (cursorHandler)
+        params[count++] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+            &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
+            SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor),
+            SPA_PARAM_META_size, SPA_POD_CHOICE_RANGE_Int(CursorMetaSize(64, 64), CursorMetaSize(1, 1),
+                                                          CursorMetaSize(kMaxStreamCursorSize, kMaxStreamCursorSize))));
+    pw_stream_update_params(stream, params, count);
 }
 
 void PipeWireStream::Impl::OnProcess()
 {
-    // Only the newest of the waiting buffers matters.
+    // Only the newest of the waiting buffers' frames matters; the cursor of each is
+    // taken in turn, since an older one may bring an image the newer ones leave out.
     pw_buffer* newest = nullptr;
     while (pw_buffer* next = pw_stream_dequeue_buffer(stream)) {
         if (newest)
             pw_stream_queue_buffer(stream, newest);
         newest = next;
+        StreamCursor cursor;
+        if (cursorHandler && newest->buffer && ReadCursor(newest->buffer, &cursor))
+            cursorHandler(cursor);
     }
     if (!newest)
         return;
@@ -168,7 +239,7 @@ void PipeWireStream::Impl::OnStateChanged(pw_stream_state state, const char* err
 }
 
 std::unique_ptr<PipeWireStream> PipeWireStream::Connect(UniqueFd& remote, uint32_t node, FrameHandler handler,
-                                                        std::string* error)
+                                                        std::string* error, CursorHandler cursorHandler)
 {
     std::string ignored;
     std::string& err = error ? *error : ignored;
@@ -176,6 +247,7 @@ std::unique_ptr<PipeWireStream> PipeWireStream::Connect(UniqueFd& remote, uint32
     auto impl = std::make_unique<Impl>();
     Impl* s = impl.get();
     s->handler = std::move(handler);
+    s->cursorHandler = std::move(cursorHandler);
     // From here on the destructor undoes whatever was made.
     std::unique_ptr<PipeWireStream> result(new PipeWireStream(std::move(impl)));
     s->loop = pw_thread_loop_new("tavrec-cast", nullptr);

@@ -19,7 +19,7 @@ constexpr const char* kScreenCast = "org.freedesktop.portal.ScreenCast";
 constexpr const char* kRequest = "org.freedesktop.portal.Request";
 constexpr const char* kSession = "org.freedesktop.portal.Session";
 
-constexpr uint32_t kCursorHidden = 1, kCursorEmbedded = 2;
+constexpr uint32_t kCursorHidden = 1, kCursorEmbedded = 2, kCursorMetadata = 4;
 constexpr uint32_t kPersistUntilRevoked = 2;
 
 struct MessageUnref {
@@ -171,6 +171,7 @@ struct PortalScreenCast::Impl {
     uint32_t cursorModes = 0;
     uint32_t sourceTypes = 0;
     bool cursorEmbedded = false;
+    bool cursorMetadata = false;
     uint32_t node = 0;
     int width = 0, height = 0;
     std::string restoreToken;
@@ -375,10 +376,13 @@ std::unique_ptr<PortalScreenCast> PortalScreenCast::Start(const ScreenCastReques
     dbus_bus_add_match(s->bus.get(), closedRule.c_str(), nullptr);
 
     // What the portal offers decides what is asked for: an unoffered cursor mode is
-    // refused outright.
+    // refused outright. A cursor drawn into the frames is preferred; without it the
+    // stream's buffers can carry the cursor beside the picture, for us to draw.
     uint32_t cursorMode = 0;
     if (request.embedCursor && (s->cursorModes & kCursorEmbedded))
         cursorMode = kCursorEmbedded;
+    else if (request.embedCursor && (s->cursorModes & kCursorMetadata))
+        cursorMode = kCursorMetadata;
     else if (s->cursorModes & kCursorHidden)
         cursorMode = kCursorHidden;
     uint32_t types = request.sourceTypes & s->sourceTypes;
@@ -407,6 +411,7 @@ std::unique_ptr<PortalScreenCast> PortalScreenCast::Start(const ScreenCastReques
     if (!selected)
         return nullptr;
     s->cursorEmbedded = cursorMode == kCursorEmbedded;
+    s->cursorMetadata = cursorMode == kCursorMetadata;
 
     const bool started = s->CallWithResponse(
         "Start", request.startTimeoutMs,
@@ -462,6 +467,7 @@ int PortalScreenCast::Width() const { return impl_->width; }
 int PortalScreenCast::Height() const { return impl_->height; }
 uint32_t PortalScreenCast::Version() const { return impl_->version; }
 bool PortalScreenCast::CursorEmbedded() const { return impl_->cursorEmbedded; }
+bool PortalScreenCast::CursorMetadata() const { return impl_->cursorMetadata; }
 const std::string& PortalScreenCast::RestoreToken() const { return impl_->restoreToken; }
 
 UniqueFd PortalScreenCast::OpenPipeWireRemote(std::string* error)

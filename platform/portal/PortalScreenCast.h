@@ -15,7 +15,7 @@
 namespace platform {
 
 struct ScreenCastRequest {
-    bool embedCursor = true;   // ask for the cursor drawn into the frames, where offered
+    bool embedCursor = true;   // ask for the cursor: drawn into the frames where offered, else as metadata
     bool persist = false;      // ask for a restore token that outlives the session
     std::string restoreToken;  // from an earlier session of the same source; may be empty
     uint32_t sourceTypes = 1;  // 1 monitor, 2 window (where offered)
@@ -40,9 +40,11 @@ public:
     uint32_t Node() const;
     int Width() const;
     int Height() const;
-    // The portal's ScreenCast interface version, and whether the cursor is in the frames.
+    // The portal's ScreenCast interface version; whether the cursor is in the frames,
+    // or else comes as metadata of the stream's buffers (position and image apart).
     uint32_t Version() const;
     bool CursorEmbedded() const;
+    bool CursorMetadata() const;
     // The token to restore this source without asking next time; empty when none came.
     const std::string& RestoreToken() const;
 

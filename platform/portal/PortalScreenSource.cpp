@@ -16,23 +16,49 @@ std::unique_ptr<PortalScreenSource> PortalScreenSource::Open(const ScreenCastReq
     UniqueFd remote = source->cast_->OpenPipeWireRemote(&err);
     if (!remote.Valid())
         return nullptr;
-    PortalScreenSource* self = source.get();
-    source->stream_ = PipeWireStream::Connect(
-        remote, source->cast_->Node(), [self](const StreamImage& image) { self->OnFrame(image); }, &err);
-    if (!source->stream_ || !source->stream_->WaitForFormat(formatTimeoutMs, &err))
+    source->cursorMetadata_ = source->cast_->CursorMetadata();
+    if (!source->Connect(remote, source->cast_->Node(), formatTimeoutMs, &err))
         return nullptr;
-    {
-        std::lock_guard<std::mutex> guard(source->latestLock);
-        if (source->latest_.empty()) {
-            source->latestWidth_ = source->stream_->Width();
-            source->latestHeight_ = source->stream_->Height();
-            source->latest_.assign(static_cast<size_t>(source->latestWidth_) * 4 * source->latestHeight_, 0);
-        }
-        source->width_ = source->latestWidth_;
-        source->height_ = source->latestHeight_;
-    }
-    source->frame_.assign(source->FrameStride() * source->height_, 0);
     return source;
+}
+
+std::unique_ptr<PortalScreenSource> PortalScreenSource::OpenStream(UniqueFd& remote, uint32_t node,
+                                                                  bool cursorMetadata, std::string* error,
+                                                                  int formatTimeoutMs)
+{
+    std::string ignored;
+    std::unique_ptr<PortalScreenSource> source(new PortalScreenSource());
+    source->cursorMetadata_ = cursorMetadata;
+    if (!source->Connect(remote, node, formatTimeoutMs, error ? error : &ignored))
+        return nullptr;
+    return source;
+}
+
+bool PortalScreenSource::Connect(UniqueFd& remote, uint32_t node, int formatTimeoutMs, std::string* error)
+{
+    PipeWireStream::CursorHandler onCursor;
+    if (cursorMetadata_) {
+        // Room for the largest image the stream is asked for, so that none is made on
+        // PipeWire's thread.
+        cursor_.argb.reserve(static_cast<size_t>(kMaxStreamCursorSize) * kMaxStreamCursorSize);
+        onCursor = [this](const StreamCursor& cursor) { OnCursor(cursor); };
+    }
+    stream_ = PipeWireStream::Connect(
+        remote, node, [this](const StreamImage& image) { OnFrame(image); }, error, std::move(onCursor));
+    if (!stream_ || !stream_->WaitForFormat(formatTimeoutMs, error))
+        return false;
+    {
+        std::lock_guard<std::mutex> guard(latestLock);
+        if (latest_.empty()) {
+            latestWidth_ = stream_->Width();
+            latestHeight_ = stream_->Height();
+            latest_.assign(static_cast<size_t>(latestWidth_) * 4 * latestHeight_, 0);
+        }
+        width_ = latestWidth_;
+        height_ = latestHeight_;
+    }
+    frame_.assign(FrameStride() * height_, 0);
+    return true;
 }
 
 PortalScreenSource::~PortalScreenSource()
@@ -56,6 +82,31 @@ void PortalScreenSource::OnFrame(const StreamImage& image)
     }
 }
 
+void PortalScreenSource::OnCursor(const StreamCursor& cursor)
+{
+    std::lock_guard<std::mutex> guard(latestLock);
+    if (UpdateStreamCursor(cursor, &cursor_, &cursorVisible_))
+        fresh_.store(true, std::memory_order_release);
+}
+
+bool PortalScreenSource::Cursor(CursorImage* cursor)
+{
+    std::lock_guard<std::mutex> guard(latestLock);
+    if (!cursorVisible_ || cursor_.width <= 0 || cursor_.height <= 0)
+        return false;
+    cursor->x = cursor_.x;
+    cursor->y = cursor_.y;
+    cursor->xhot = cursor_.xhot;
+    cursor->yhot = cursor_.yhot;
+    if (cursor->serial != cursor_.serial || cursor->width != cursor_.width || cursor->height != cursor_.height) {
+        cursor->width = cursor_.width;
+        cursor->height = cursor_.height;
+        cursor->serial = cursor_.serial;
+        cursor->argb.assign(cursor_.argb.begin(), cursor_.argb.end());  // keeps its capacity when large enough
+    }
+    return true;
+}
+
 bool PortalScreenSource::Live()
 {
     std::string why;
@@ -63,7 +114,7 @@ bool PortalScreenSource::Live()
         lastError_ = why;
         return false;
     }
-    if (!cast_->Active()) {
+    if (cast_ && !cast_->Active()) {
         lastError_ = "the desktop ended the screen cast";
         return false;
     }
