@@ -23,7 +23,7 @@ constexpr int kChunkFrames = kRate / 200;  // 5 ms
 
 TonePlayer::TonePlayer(int hz, double amplitude) : hz_(hz), amplitude_(amplitude)
 {
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, kChannels};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, kRate, kChannels};
     const uint32_t bytesPerMs = kRate * kChannels * 2 / 1000;
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
@@ -32,7 +32,7 @@ TonePlayer::TonePlayer(int hz, double amplitude) : hz_(hz), amplitude_(amplitude
     attr.minreq = 5 * bytesPerMs;
     attr.fragsize = static_cast<uint32_t>(-1);
     int error = 0;
-    stream_ = pa_simple_new(nullptr, "tavrec-test", PA_STREAM_PLAYBACK, nullptr, "tone", &spec, nullptr, &attr,
+    stream_ = pa_simple_new(nullptr, "tavrec-test", PA_STREAM_PLAYBACK, nullptr, "tone", &format, nullptr, &attr,
                             &error);
     if (!stream_) {
         error_ = std::string("cannot open a playback stream: ") + pa_strerror(error);
