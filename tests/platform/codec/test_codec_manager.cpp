@@ -307,6 +307,20 @@ bool FindEncoder(const std::string& name, CodecInfo* info)
     return false;
 }
 
+// Opens the encoder and begins a stream of that input, as the video thread does; the
+// handler code and output format go into *out.
+void BeginCompressor(const CodecInfo& info, const BitmapInfoHeader& input, bool frameThreads,
+                     std::unique_ptr<Compressor>* c, Compressed* out)
+{
+    *c = CodecManager::Open(info);
+    ASSERT_TRUE(*c && (*c)->CanCompress(input));
+    out->handler = (*c)->GetInfo().fccHandler;
+    out->format.resize((*c)->GetFormatSize(input));
+    ASSERT_TRUE((*c)->GetFormat(input, out->format.data(), uint32_t(out->format.size())));
+    ASSERT_TRUE((*c)->Begin(input, out->format.data(), uint32_t(out->format.size()), frameThreads))
+        << (*c)->LastError();
+}
+
 // A frame size the encoder takes: 1280x720 where it can, else one of the fixed picture
 // sizes of the encoders that only take a few. 0x0 when none.
 BitmapInfoHeader SizeItTakes(const CodecInfo& encoder)
@@ -604,13 +618,9 @@ TEST_F(CodecManagerTest, FrameThreadedEncodersGiveEveryPacketInOrderByDrain)
         if (!FindEncoder(name, &info))
             continue;
         const BitmapInfoHeader input = SizeItTakes(info);
-        std::unique_ptr<Compressor> c = CodecManager::Open(info);
-        ASSERT_TRUE(c && c->CanCompress(input));
+        std::unique_ptr<Compressor> c;
         Compressed out;
-        out.handler = c->GetInfo().fccHandler;
-        out.format.resize(c->GetFormatSize(input));
-        ASSERT_TRUE(c->GetFormat(input, out.format.data(), uint32_t(out.format.size())));
-        ASSERT_TRUE(c->Begin(input, out.format.data(), uint32_t(out.format.size()), true)) << c->LastError();
+        ASSERT_NO_FATAL_FAILURE(BeginCompressor(info, input, true, &c, &out));
         std::vector<Picture> pictures;
         std::vector<uint32_t> numbers;
         size_t late = 0;  // sends not answered at once
@@ -671,13 +681,9 @@ TEST_F(CodecManagerTest, LentFramesStayTheCallersOnceLetGoAndEncodeAsSent)
             continue;
         SCOPED_TRACE(name);
         const BitmapInfoHeader input = SizeItTakes(info);
-        std::unique_ptr<Compressor> c = CodecManager::Open(info);
-        ASSERT_TRUE(c && c->CanCompress(input));
+        std::unique_ptr<Compressor> c;
         Compressed out;
-        out.handler = c->GetInfo().fccHandler;
-        out.format.resize(c->GetFormatSize(input));
-        ASSERT_TRUE(c->GetFormat(input, out.format.data(), uint32_t(out.format.size())));
-        ASSERT_TRUE(c->Begin(input, out.format.data(), uint32_t(out.format.size()))) << c->LastError();
+        ASSERT_NO_FATAL_FAILURE(BeginCompressor(info, input, false, &c, &out));
 
         const size_t row = size_t(input.biWidth) * 4, stride = row + 64;
         std::vector<std::vector<uint8_t>> buffers(3, std::vector<uint8_t>(stride * size_t(input.biHeight)));
