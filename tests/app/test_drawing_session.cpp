@@ -259,7 +259,8 @@ TEST_P(DrawingSession, PickedWindowIsRecordedWithThePenStrokeDrawnOnIt)
             px = x;
     ASSERT_GE(px, 0);
     EXPECT_EQ(at(px, 150), right->ExpectedFramePixel(px, 150, 0) & 0xFFFFFF)
-        << (fast ? "the kept frame" : "the window as it was");
+        << (fast ? "the kept frame" : "the window as it was") << " at x " << px << "; picture 7 there: "
+        << std::hex << (right->ExpectedFramePixel(px, 150, 7) & 0xFFFFFF);
 }
 
 INSTANTIATE_TEST_SUITE_P(FastDraw, DrawingSession, ::testing::Combine(::testing::Bool(), ::testing::Bool()),
