@@ -28,6 +28,12 @@ void FreehandDrawing::CreateDrawOverlay(const RectL& captureRect, int bitsPerPix
     overlay_.emplace(captureRect.right - captureRect.left, captureRect.bottom - captureRect.top, bitsPerPixel);
     DirtyRect = EmptyRect();
     drawnArea_ = EmptyRect();
+    RequestRefresh();
+}
+
+void FreehandDrawing::RequestRefresh()
+{
+    refreshAskedAt_.store(std::chrono::steady_clock::now().time_since_epoch().count());
     RefreshPending.store(true);
 }
 
@@ -85,7 +91,7 @@ void FreehandDrawing::ClearDrawing()
         DirtyRect = EmptyRect();
         drawnArea_ = EmptyRect();
     }
-    RefreshPending.store(true);
+    RequestRefresh();
 }
 
 void FreehandDrawing::OverlayFrame(FrameSurface* frame, int32_t width, int32_t height, bool* refreshFrame)
@@ -108,10 +114,20 @@ void FreehandDrawing::OverlayFrame(FrameSurface* frame, int32_t width, int32_t h
         overlay_->AddTo(target, DirtyRect);
         DirtyRect = EmptyRect();
     }
-    // The next frame: kept while drawing and no refresh is asked for, else grabbed.
-    // exchange() so a refresh asked for meanwhile is never lost.
-    const bool pending = RefreshPending.exchange(false);
-    *refreshFrame = !(DrawMode.load() && !pending);
+    // The next frame: kept while drawing and no refresh is owed, else grabbed.
+    // exchange() so a refresh asked for meanwhile is never lost. A frame grabbed
+    // afresh serves a refresh asked for before its grab; one asked for in the last
+    // moments may have come after the grab and is owed to the next frame. (A refresh
+    // served by this frame must not make the next one a grab too: in Speedup Mode the
+    // next frame may come only with the next change of the screen, seconds later,
+    // and the drawing's kept frame would be lost to it.)
+    bool owed = RefreshPending.exchange(false);
+    if (owed && *refreshFrame) {
+        const auto askedAt = std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(refreshAskedAt_.load()));
+        owed = std::chrono::steady_clock::now() - askedAt < kGrabTime;
+    }
+    *refreshFrame = !(DrawMode.load() && !owed);
     if (DrawTool.load() == dtEraser)
         *refreshFrame = true;
 }

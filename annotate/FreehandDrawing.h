@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -50,7 +51,7 @@ public:
     // Empties the whole overlay and asks for a fresh grab.
     void ClearDrawing();
     // Asks for a fresh grab of the next frame (e.g. once late redraws have landed).
-    void RequestRefresh() { RefreshPending.store(true); }
+    void RequestRefresh();
 
     // Called by the video thread for every frame; *refreshFrame is true when this
     // frame was grabbed and receives whether the next one is grabbed.
@@ -79,9 +80,14 @@ public:
 private:
     static Point ToOverlay(Point p, const RectL& captureRect);
 
+    // A fresh frame handed to OverlayFrame was grabbed at most this long before: a
+    // refresh asked for earlier than that is served by it.
+    static constexpr std::chrono::milliseconds kGrabTime{100};
+
     std::optional<DrawOverlay> overlay_;
     RectL DirtyRect = EmptyRect();
     RectL drawnArea_ = EmptyRect();  // everything drawn with the pen since the last clear
+    std::atomic<std::chrono::steady_clock::rep> refreshAskedAt_{0};  // the last RequestRefresh
 };
 
 }  // namespace annotate

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -63,6 +64,24 @@ TEST(OverlayFrame, FastDrawAddsNewLinesToTheKeptFrameAndKeepsIt)
     EXPECT_EQ(f.At(50, 21), kRed);
     EXPECT_EQ(f.At(50, 23), 0x00123456u) << "3 px wide";
     EXPECT_EQ(f.At(150, 20), 0x00123456u);
+
+    // A refresh asked for while frames were kept makes the next frame a grab; that
+    // grab, coming well after the request, serves it, so the frame after it is kept
+    // again. A refresh asked for just before a grab may have missed it: one more grab.
+    d.RequestRefresh();
+    AddFrame(d, f, &refresh);
+    EXPECT_TRUE(refresh);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    d.RequestRefresh();
+    AddFrame(d, f, &refresh);
+    EXPECT_TRUE(refresh) << "a refresh asked for just before the grab";
+    AddFrame(d, f, &refresh);
+    EXPECT_FALSE(refresh) << "nothing owed";
+    d.RequestRefresh();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    refresh = true;
+    AddFrame(d, f, &refresh);
+    EXPECT_FALSE(refresh) << "a grab long after the request serves it";
 
     // The eraser makes every next frame a grab; leaving draw mode too.
     d.DrawTool = dtEraser;

@@ -175,13 +175,16 @@ TEST_F(AudioMix, BothSourcesAreMixedAtTheirLevelsInStepWithThePictureAcrossAPaus
     ASSERT_GT(mono.size(), 20 * tenth);
     for (const Tone tone : {Tone{"microphone", 440, 0.5}, Tone{"desktop", 1000, 0.25}}) {
         SCOPED_TRACE(tone.name);
-        // In step within 100 ms: the tone sounds within the first and the last tenth.
-        EXPECT_GT(Amplitude(mono, 0, tenth, tone.hz), 0.1 * tone.level) << "starts late";
+        // In step: the tone sounds within the first two tenths and the last tenth. A
+        // monitor delivers its first sound only once the server has started the record
+        // stream, 10 to 50 ms after the start here and over 100 ms on a busy machine;
+        // what the sink played before that never reaches the recorder.
+        EXPECT_GT(Amplitude(mono, 0, 2 * tenth, tone.hz), 0.1 * tone.level) << "starts late";
         EXPECT_GT(Amplitude(mono, mono.size() - tenth, mono.size(), tone.hz), 0.1 * tone.level) << "ends early";
         // Between them it sounds at its level, save where the resume joins the two
-        // runs (a jump in phase lowers at most two tenths).
+        // runs (a jump in phase, and the monitor's start again, lower at most two tenths).
         std::vector<double> off;
-        for (size_t from = tenth; from + 2 * tenth <= mono.size(); from += tenth) {
+        for (size_t from = 2 * tenth; from + 2 * tenth <= mono.size(); from += tenth) {
             const double a = Amplitude(mono, from, from + tenth, tone.hz);
             if (std::fabs(a - tone.level) > 0.1 * tone.level)
                 off.push_back(static_cast<double>(from) / rate);
