@@ -6,10 +6,10 @@
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTextStream>
 
 #include "app/ExternalTools.h"
+#include "settings/TavrecScreenCentre.h"
 
 namespace {
 
@@ -65,6 +65,5 @@ TfrmAbout::TfrmAbout(QWidget* owner)
     lines_ = ReadLines(InstallFilePath(QStringLiteral("Intro_english.txt")));
     txtIntro->setPlainText(lines_.join(QLatin1Char('\n')));
 
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->geometry().center() - rect().center());
+    CentreOnScreen(*this);
 }

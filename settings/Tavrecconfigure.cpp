@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScreen>
 #include <QSignalBlocker>
 #include <QTabWidget>
 
@@ -21,6 +20,7 @@
 #include <string_view>
 
 #include "settings/TavrecCodecListLoader.h"
+#include "settings/TavrecScreenCentre.h"
 #include "settings/TavrecShortcutField.h"
 #include "settings/WideText.h"
 
@@ -165,8 +165,7 @@ TfrmConfigure::TfrmConfigure(QWidget* owner, settings::CodecAdmissionCache& code
     pgcConfigure->setCurrentIndex(0);
     btnApply->setEnabled(false);
 
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->geometry().center() - rect().center());
+    CentreOnScreen(*this);
 }
 
 TfrmConfigure::~TfrmConfigure() = default;
