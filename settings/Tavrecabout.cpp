@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextStream>

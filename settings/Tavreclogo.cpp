@@ -1,13 +1,12 @@
 #include "settings/Tavreclogo.h"
 
 #include <QFont>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPalette>
-#include <QScreen>
 #include <QTimer>
 
 #include "app/Artwork.h"
+#include "settings/TavrecScreenCentre.h"
 
 #ifndef TAVREC_VERSION
 #define TAVREC_VERSION "0.0"
@@ -55,8 +54,7 @@ TfrmLOGO::TfrmLOGO(QWidget* owner)
     lblVersionInfo->setPalette(palette);
     lblVersionInfo->setText(QStringLiteral("Version " TAVREC_VERSION));
 
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->geometry().center() - rect().center());
+    CentreOnScreen(*this);
 
     tmrSecond = new QTimer(this);
     tmrSecond->setObjectName(QStringLiteral("tmrSecond"));
