@@ -1,6 +1,5 @@
 #include "app/PortalShortcuts.h"
 
-#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -118,10 +117,12 @@ void PortalShortcuts::Bind(std::span<const HotkeyEntry, kHotkeyCount> hotkeys)
         return;
     shortcuts_ = QVariant::fromValue(list);
     // Some back ends take the shortcuts only when the session is created, others only
-    // from BindShortcuts: both are given them.
-    const QString token = QStringLiteral("tavrec_%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial_);
+    // from BindShortcuts: both are given them. The session's token is the same in every
+    // run and every Bind: a back end that files the shortcuts of an unidentified program
+    // under its session token (KDE's does) then finds this program's own entry again,
+    // instead of a new one whose keys the entry of an ended session still holds.
     Request(QStringLiteral("CreateSession"), {},
-            {{QStringLiteral("session_handle_token"), token}, {QStringLiteral("shortcuts"), shortcuts_}},
+            {{QStringLiteral("session_handle_token"), QStringLiteral("tavrec")}, {QStringLiteral("shortcuts"), shortcuts_}},
             SLOT(OnSessionCreated(uint, QVariantMap)));
 }
 

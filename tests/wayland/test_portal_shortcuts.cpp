@@ -51,16 +51,26 @@ TEST(PortalShortcuts, BoundKeysStartPauseResumeAndStopTheRecording)
     const std::string errors = dir.File("stderr.txt");
     Configure(registry, file);
     testkit::TavrecLaunch launch;
-    launch.errorFile = errors;
     launch.environment = {{"TAVREC_SCREEN_SOURCE", ""}};
+    // The portal's answer says which keys the desktop gave.
+    const auto bound = [](const std::string& said) {
+        return WaitFor([&] { return TempRegistry::ReadFile(said).find("bound through the desktop portal") != std::string::npos; },
+                       30s);
+    };
+    // A run before: the shortcuts of an ended run must not keep the keys from the next.
+    launch.errorFile = dir.File("stderr-first.txt");
+    {
+        testkit::TavrecProcess tavrec(registry, display, launch);
+        ASSERT_TRUE(WaitFor([&] { return !tavrec.Visible("Tavrec!").empty(); }, 30s));
+        ASSERT_TRUE(bound(launch.errorFile)) << TempRegistry::ReadFile(launch.errorFile);
+        EXPECT_TRUE(tavrec.Terminate());
+    }
+    launch.errorFile = errors;
     {
         testkit::TavrecProcess tavrec(registry, display, launch);
         std::string main;
         ASSERT_TRUE(WaitFor([&] { return !(main = tavrec.Visible("Tavrec!")).empty(); }, 30s));
-        // The portal's answer says which keys the desktop gave.
-        ASSERT_TRUE(WaitFor([&] {
-            return TempRegistry::ReadFile(errors).find("bound through the desktop portal") != std::string::npos;
-        }, 30s)) << TempRegistry::ReadFile(errors);
+        ASSERT_TRUE(bound(errors)) << TempRegistry::ReadFile(errors);
         const std::string said = TempRegistry::ReadFile(errors);
         EXPECT_NE(said.find("start-recording = Ctrl+Shift+F8"), std::string::npos) << said;
         EXPECT_NE(said.find("pause-recording = Ctrl+Shift+F9"), std::string::npos) << said;
