@@ -53,9 +53,10 @@ TEST(PortalShortcuts, BoundKeysStartPauseResumeAndStopTheRecording)
     testkit::TavrecLaunch launch;
     launch.environment = {{"TAVREC_SCREEN_SOURCE", ""}};
     // The portal's answer says which keys the desktop gave.
-    const auto bound = [](const std::string& said) {
-        return WaitFor([&] { return TempRegistry::ReadFile(said).find("bound through the desktop portal") != std::string::npos; },
-                       30s);
+    const auto bound = [](const std::string& errorFile) {
+        return WaitFor([&] {
+            return TempRegistry::ReadFile(errorFile).find("bound through the desktop portal") != std::string::npos;
+        }, 30s);
     };
     // A run before: the shortcuts of an ended run must not keep the keys from the next.
     launch.errorFile = dir.File("stderr-first.txt");
